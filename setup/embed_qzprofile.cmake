@@ -1,0 +1,10 @@
+# Turns the profile utility script into a C++ constant and a plain copy.
+file(READ ${IN} text)
+string(FIND "${text}" ")QZPROFILE_TEXT\"" clash)
+if(NOT clash EQUAL -1)
+  message(FATAL_ERROR "qzprofile.sh contains the raw-string delimiter")
+endif()
+file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
+file(RENAME ${OUT}.tmp ${OUT})
+file(WRITE ${COPY}.tmp "${text}")
+file(RENAME ${COPY}.tmp ${COPY})

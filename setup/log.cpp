@@ -1,0 +1,56 @@
+#include "log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+const char CONSOLE_PREFIX[] = "[TARVO] ";
+
+bool toConsole(MessageType type)
+{
+    return type == MT_VV ? g_opts.veryverbose : g_opts.verbose;
+}
+
+bool toLogFile(MessageType type)
+{
+    return type == MT_ERROR || toConsole(type);
+}
+
+}  // namespace
+
+void log_msg(MessageType messageType, const char* message, ...)
+{
+    if (toConsole(messageType)) {
+        FILE* stream = messageType == MT_ERROR ? stderr : stdout;
+        fputs(CONSOLE_PREFIX, stream);
+        va_list args;
+        va_start(args, message);
+        vfprintf(stream, message, args);
+        va_end(args);
+    }
+    if (!toLogFile(messageType))
+        return;
+    // Never follow a link planted at the log's name: we run as root in a shared /tmp.
+    int fd = open(LOG_FILE_PATH, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    FILE* file = fdopen(fd, "a");
+    if (!file) {
+        close(fd);
+        return;
+    }
+    va_list args;
+    va_start(args, message);
+    vfprintf(file, message, args);
+    va_end(args);
+    fclose(file);
+}
+
+int remove_temp_install_log_file()
+{
+    return remove(LOG_FILE_PATH) == 0 ? 0 : -1;
+}
