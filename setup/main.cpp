@@ -1,1 +1,268 @@
-int main() { return 3; }
+// The installer's driver: one run of install, remove or forceremove, from lock to closing message.
+// Built twice: as the installer kit's program and, with TARVO_REMOVE_ONLY, as the payload's uninstaller.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "autolock.h"
+#include "environment.h"
+#include "filelog.h"
+#include "installdir.h"
+#include "legacy.h"
+#include "log.h"
+#include "options.h"
+#include "payload.h"
+#include "qzprofile.h"
+#include "removal.h"
+#include "types.h"
+#include "versions.h"
+
+#ifndef TARVO_REMOVE_ONLY
+#define TARVO_REMOVE_ONLY 0
+#endif
+
+int pseudo_main(int argc, char* argv[]);
+unsigned int do_install(const std::string& installDir, const std::string& linkDir, const FileCollection& fcZipData,
+                        const FileCollection& fcInstallLog);
+bool do_remove(const std::string& installDir, const std::string& linkDir, const FileCollection& fcInstallLog);
+
+namespace {
+
+const int RESULT_SUCCESS = 0;
+const int RESULT_FAILURE = 3;
+
+bool canOpen(const char* path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
+// The payload sits behind the program's own image. argv[0] names it when the program was started
+// by a path; a parent installer that starts it through PATH leaves only /proc/self/exe to find it.
+std::string installerFile(const char* argv0)
+{
+    if (!canOpen(argv0) && canOpen("/proc/self/exe"))
+        return "/proc/self/exe";
+    return argv0;
+}
+
+// One word for the shell, whatever it holds.
+std::string shellQuoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+// Drops the caller from the dependants of the predecessor product, if one is installed.
+void removeFromLegacyProduct()
+{
+    const char* orvanHome = getenv("ORVANHOME");
+    if (!orvanHome)
+        return;
+    std::string command = shellQuoted(std::string(orvanHome) + "/uninstaller") +
+                          " remove caller=" + shellQuoted(g_opts.caller);
+    if (g_opts.setenv == USER)
+        command += " env=user";
+    else if (g_opts.setenv == ALL)
+        command += " env=all";
+    log_msg(MT_INFO,
+            "Older version of ORVAN installation found at %s. So, trying to remove the this callerID from older "
+            "ORVAN dependency list\n",
+            orvanHome);
+    fflush(stdout);
+    int ignored = system(command.c_str());
+    (void)ignored;  // the old uninstaller's outcome does not change ours
+}
+
+// Everything after the lock and the parse; returns the run's result.
+int runRequest(int argc, char* argv[])
+{
+    if (!parseCommandLine(argc, argv)) {
+        usage(argv[0]);
+        return RESULT_FAILURE;
+    }
+    if (g_opts.verbose)
+        logParametersLine();
+
+    if (TARVO_REMOVE_ONLY && g_opts.installMode == INSTALL) {
+        log_msg(MT_ERROR, "This uninstaller can only remove TARVO; run the TARVO installer kit to install it\n");
+        usage(argv[0]);
+        return RESULT_FAILURE;
+    }
+
+    g_thisKitVersionString = getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD);
+    g_thisKitVersionValue = getVersionValue(g_thisKitVersionString);
+    if (g_thisKitVersionValue == NO_VERSION) {
+        log_msg(MT_ERROR, "Failed to determine version of this installation\n");
+        return RESULT_FAILURE;
+    }
+    log_msg(MT_INFO, "This installer contains TARVO Version %s\n", g_thisKitVersionString.c_str());
+
+    std::string installDir, linkDir;
+    if (!getInstallDir(g_opts.installDir, installDir, linkDir)) {
+        log_msg(MT_ERROR, "Failed to determine installation directory\n");
+        return RESULT_FAILURE;
+    }
+    log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
+    if (!Check_InstallDir_Attr(installDir))
+        return RESULT_FAILURE;
+
+    int existing = getExistingVersion(g_existingVersionString, &g_existingVersionValue, installDir);
+    if (existing == 0) {
+        log_msg(MT_ERROR, "Existing installation of TARVO found: Invalid version\n");
+        if (g_opts.installMode != INSTALL)
+            return RESULT_FAILURE;
+    } else if (!g_existingVersionString.empty()) {
+        log_msg(MT_INFO, "Existing installation of TARVO found: Version %s\n", g_existingVersionString.c_str());
+    }
+
+    FileCollection fcInstallLog;
+    bool illegalPath = false;
+    if (!readInstalledFilesLog(installDir, fcInstallLog, &illegalPath)) {
+        log_msg(MT_VV, "Reading of files.dat file failed \n");
+        // Nothing is placed or deleted on the word of a tampered log.
+        if (illegalPath)
+            return RESULT_FAILURE;
+    }
+
+    FileCollection fcZipData;
+    if (processDataTable(installerFile(argv[0]), fcZipData) != 0)
+        return RESULT_FAILURE;
+    ComposeAllFileCollection(fcZipData, fcInstallLog);
+    RemoveTempFiles(installDir, fcInstallLog);
+
+    if (g_opts.installMode == INSTALL) {
+        if (do_install(installDir, linkDir, fcZipData, fcInstallLog) != 0)
+            return RESULT_FAILURE;
+        removeFromLegacyProduct();
+        log_msg(MT_INFO, "TARVO Install Successful, return Value is 0\n\n\n");
+    } else {
+        if (!do_remove(installDir, linkDir, fcInstallLog))
+            return RESULT_FAILURE;
+        log_msg(MT_INFO, "TARVO Remove Successful, return Value is 0\n\n\n");
+    }
+    return RESULT_SUCCESS;
+}
+
+}  // namespace
+
+int pseudo_main(int argc, char* argv[])
+{
+    int result = RESULT_FAILURE;
+    {
+        // The lock comes first, so that a refused run leaves the running run's log alone.
+        AutoLock lock(LOCK_FILE_PATH);
+        if (lock.gotLock)
+            remove_temp_install_log_file();
+        else
+            log_msg(MT_ERROR, "This installer application is already running in another process.\nLock file: %s\n",
+                    LOCK_FILE_PATH);
+
+        if (!write_temp_qzprofile())
+            log_msg(MT_ERROR, "Failed to extract qzprofile\n");
+        else if (lock.gotLock)
+            result = runRequest(argc, argv);
+
+        if (result != RESULT_SUCCESS) {
+            if (g_opts.installMode == INSTALL)
+                log_msg(MT_ERROR, "Install unsuccessful, return value is %d\n\n\n", RESULT_FAILURE);
+            else if (g_opts.installMode != UNKNOWN)
+                log_msg(MT_ERROR, "Remove unsuccessful, return value is %d\n\n\n", RESULT_FAILURE);
+        }
+        delete_temp_qzprofile();
+    }
+    fflush(stdout);
+    return result;
+}
+
+unsigned int do_install(const std::string& installDir, const std::string& linkDir, const FileCollection& fcZipData,
+                        const FileCollection& fcInstallLog)
+{
+    (void)fcInstallLog;  // the recorded list only matters to a removal
+    bool upgrade = decideUpgrade(installDir, fcZipData);
+
+    std::string environ_section_contents;
+    if (set_env_vars(linkDir, installDir, environ_section_contents) != 0)
+        return 1;
+
+    if (upgrade) {
+        if (!installStructure(installDir, fcZipData, fcZipData.files))
+            return 1;
+        if (g_existingVersionValue != NO_VERSION && g_existingVersionValue < g_thisKitVersionValue &&
+            !removeOldRSAFiles(installDir))
+            return 1;
+        if (!setExistingVersion(g_thisKitVersionString, installDir)) {
+            log_msg(MT_ERROR, "Failed to set Existing Version value.\n");
+            return 1;
+        }
+    }
+    if (!updateInstalledFilesLog(installDir, fcZipData, environ_section_contents)) {
+        log_msg(MT_ERROR, "Failed to update the installed files log.\n");
+        return 1;
+    }
+    if (!addDependency(installDir)) {
+        log_msg(MT_ERROR, "Failed to add dependency on TARVO\n");
+        return 1;
+    }
+    return 0;
+}
+
+bool do_remove(const std::string& installDir, const std::string& linkDir, const FileCollection& fcInstallLog)
+{
+    (void)linkDir;  // the library directory is cleaned up by the file removal itself
+    const char* caller = g_opts.caller.c_str();
+    if (g_existingVersionValue == NO_VERSION) {
+        log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
+        return false;
+    }
+    std::string version;
+    if (!checkDependency(installDir, version)) {
+        log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
+        return false;
+    }
+    log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
+
+    bool success = false;
+    if (removeDependency(installDir)) {
+        log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
+        success = true;
+    } else {
+        log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
+    }
+
+    int numValues = getNumExistingDependencies(installDir);
+    if (numValues == -1) {
+        log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
+        return false;
+    }
+    if (numValues > 0) {
+        log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
+        return success;
+    }
+    if (checkForExistingOldVersion(installDir))
+        return false;
+    log_msg(MT_INFO, "No remaining dependencies so TARVO will be removed.\n");
+    if (!del_env_vars(installDir)) {
+        log_msg(MT_ERROR, "Failed to remove environment variables, must be done manually.\n");
+        success = false;
+    }
+    if (!removeFiles(installDir, fcInstallLog))
+        return false;
+    return success;
+}
+
+int main(int argc, char* argv[])
+{
+    return pseudo_main(argc, argv);
+}

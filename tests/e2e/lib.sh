@@ -37,3 +37,51 @@ finish() {
     echo "$PASSES passed, $FAILURES failed"
     [ "$FAILURES" = 0 ]
 }
+
+PAYLOAD_PATHS="TARVO5/Linux/ppc64/64/lib/libtarvo.so
+TARVO5/Linux/ppc64/64/lib/libtarvo_thread_posix.so
+TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto.so
+TARVO5/Linux/ppc64/64/lib/libqzopenssl_ssl.so
+TARVO5/Linux/ppc64/64/tarvo/log/liblog_api.so
+TARVO5/Linux/ppc64/64/tarvo/log/_tarvo_log.cfg
+TARVO5/Linux/ppc64/64/uninstaller"
+DEFAULT_DIR=/opt/QZ/SharedComponents/TARVO
+
+# run_kit KIT args... : runs an installer; its console goes to $OUT and $ERR, its status to $RC.
+OUT=/tmp/.t_out ERR=/tmp/.t_err
+run_kit() {
+    RC=0
+    "$@" >"$OUT" 2>"$ERR" || RC=$?
+}
+expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $(tail -3 /tmp/tarvo_install.log 2>/dev/null))"; fi; }
+
+# payload_bytes KIT PATH : the decompressed payload file PATH of KIT on stdout.
+payload_bytes() {
+    local off
+    off=$("$TOOL" list "$1" | awk -v p="$2" '$1 == p { print $2 }')
+    tail -c +"$((off + 1))" "$1" | bzip2 -dc 2>/dev/null
+}
+
+# expect_installed KIT DIR : every payload file is in DIR, byte-identical and mode 0755.
+expect_installed() {
+    local p
+    for p in $PAYLOAD_PATHS; do
+        if ! payload_bytes "$1" "$p" | cmp -s - "$2/$p"; then fail "$2/$p differs from the payload"; continue; fi
+        if [ "$(stat -c %a "$2/$p")" = 755 ]; then pass; else fail "$2/$p mode $(stat -c %a "$2/$p")"; fi
+    done
+}
+
+# Files that a run must never leave behind: placeholders, temporary files, the lock, the temporary utility.
+expect_no_leftovers() {
+    local found
+    found=$(find "${1:-/opt}" /tmp -name 'pk.*' 2>/dev/null; ls /tmp/qzprof* /tmp/.QZ_TARVO_Installer.lock 2>/dev/null)
+    found=$found$(find "${1:-/opt}" -name '.installdb.*' -o -name 'files.dat.*' 2>/dev/null)
+    if [ -z "$found" ]; then pass; else fail "left behind: $found"; fi
+}
+
+files_dat_plain() { printf '%s\n' $PAYLOAD_PATHS; }
+
+# Snapshot of a tree: path, type, mode and checksum of everything below it.
+tree_state() {
+    (cd "$1" 2>/dev/null && find . -printf '%p %y %m\n' | sort && find . -type f -exec md5sum {} + | sort -k2)
+}
