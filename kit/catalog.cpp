@@ -1,0 +1,197 @@
+#include "catalog.h"
+
+#include <cstdio>
+#include <set>
+
+namespace kit {
+
+namespace {
+
+const char* const kRecordFiles[] = {"files.dat", ".installdb"};
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+std::string checkCatalogPath(const std::string& path)
+{
+    if (path.empty()) {
+        return "catalog path is empty";
+    }
+    if (path[0] == '/') {
+        return "catalog path " + quoted(path) + " is absolute";
+    }
+    for (char c : path) {
+        if (c == ';' || c == '=') {
+            return "catalog path " + quoted(path) + " contains \"" + std::string(1, c) +
+                   "\", which the catalog uses as a separator";
+        }
+        // The catalog is plain ASCII text without blanks.
+        if (c <= ' ' || c > '~') {
+            return "catalog path " + quoted(path) + " contains a blank or a non-printable character";
+        }
+    }
+    size_t begin = 0;
+    for (;;) {
+        size_t slash = path.find('/', begin);
+        std::string part = path.substr(begin, slash == std::string::npos ? std::string::npos : slash - begin);
+        if (part.empty()) {
+            return "catalog path " + quoted(path) + " has an empty component";
+        }
+        if (part == "." || part == "..") {
+            return "catalog path " + quoted(path) + " has a \"" + part + "\" component";
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+        begin = slash + 1;
+    }
+    std::string root = kPayloadRoot;
+    if (path.compare(0, root.size(), root) != 0 || path.size() == root.size()) {
+        return "catalog path " + quoted(path) + " does not lie below " + root;
+    }
+    for (const char* record : kRecordFiles) {
+        if (path == root + record) {
+            return "catalog path " + quoted(path) + " would overwrite the installation records";
+        }
+    }
+    return "";
+}
+
+std::string checkEntrySet(const std::vector<Entry>& entries)
+{
+    std::set<std::string> seen;
+    for (const Entry& e : entries) {
+        if (!seen.insert(e.path).second) {
+            return "catalog path " + quoted(e.path) + " is listed twice";
+        }
+    }
+    // A path that is also the directory of another path cannot be installed.
+    for (const Entry& e : entries) {
+        auto next = seen.upper_bound(e.path);
+        if (next != seen.end() && next->compare(0, e.path.size() + 1, e.path + "/") == 0) {
+            return "catalog path " + quoted(e.path) + " is also the directory of " + quoted(*next);
+        }
+    }
+    return "";
+}
+
+std::string formatCatalog(const std::vector<Entry>& entries)
+{
+    std::string catalog;
+    for (const Entry& e : entries) {
+        catalog += e.path + "=" + std::to_string(e.offset) + ";";
+    }
+    return catalog;
+}
+
+std::string formatTrailer(const std::string& catalog) { return std::to_string(catalog.size() + 1) + "\n"; }
+
+namespace {
+
+std::string parseCatalog(const std::string& catalog, Tail& tail)
+{
+    size_t begin = 0;
+    while (begin < catalog.size()) {
+        size_t end = catalog.find(';', begin);
+        std::string entry = catalog.substr(begin, end - begin);
+        size_t index = tail.entries.size() + 1;
+        size_t eq = entry.find('=');
+        if (entry.empty() || eq == std::string::npos) {
+            return "catalog entry " + std::to_string(index) + " is not of the form path=offset";
+        }
+        Entry e;
+        e.path = entry.substr(0, eq);
+        std::string digits = entry.substr(eq + 1);
+        if (digits.empty() || digits.size() > 18) {
+            return "catalog entry " + std::to_string(index) + " has a bad offset";
+        }
+        for (char c : digits) {
+            if (!isDigit(c)) {
+                return "catalog entry " + std::to_string(index) + " has a bad offset";
+            }
+            e.offset = e.offset * 10 + (c - '0');
+        }
+        if (e.offset < 1 || e.offset >= tail.catalogStart) {
+            return "catalog entry " + std::to_string(index) + " has offset " + digits +
+                   ", outside the file before the catalog";
+        }
+        tail.entries.push_back(e);
+        begin = end + 1;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string readTail(const std::string& path, Tail& tail)
+{
+    tail = Tail();
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return "cannot open " + path;
+    }
+    std::string error;
+    char end[7];
+    size_t want = 0;
+    if (fseeko(f, 0, SEEK_END) != 0 || (tail.fileSize = ftello(f)) < 0) {
+        error = "cannot read " + path;
+    } else {
+        want = tail.fileSize < 7 ? static_cast<size_t>(tail.fileSize) : 7;
+        if (fseeko(f, -static_cast<off_t>(want), SEEK_END) != 0 || fread(end, 1, want, f) != want) {
+            error = "cannot read " + path;
+        }
+    }
+    int64_t semicolon = -1;
+    int32_t n = 0;
+    if (error.empty()) {
+        size_t i = want;
+        if (i == 0 || end[i - 1] != '\n') {
+            error = "the file does not end in a catalog trailer (no final line feed)";
+        } else {
+            --i;
+            size_t digitsEnd = i;
+            while (i > 0 && isDigit(end[i - 1])) {
+                --i;
+            }
+            size_t digits = digitsEnd - i;
+            if (digits < 1 || digits > 5 || i == 0 || end[i - 1] != ';') {
+                error = "the file does not end in a catalog trailer (\";\", 1 to 5 digits, line feed)";
+            } else {
+                for (size_t k = i; k < digitsEnd; ++k) {
+                    n = n * 10 + (end[k] - '0');
+                }
+                semicolon = tail.fileSize - static_cast<int64_t>(want - i) - 1;
+            }
+        }
+    }
+    if (error.empty()) {
+        tail.catalogStart = semicolon - n + 2;
+        tail.catalogBytes = n - 1;
+        if (n < 2 || tail.catalogStart < 1) {
+            error = "the catalog length " + std::to_string(n) + " does not fit the file";
+        }
+    }
+    std::string catalog;
+    if (error.empty()) {
+        catalog.resize(static_cast<size_t>(n - 1));
+        if (fseeko(f, tail.catalogStart, SEEK_SET) != 0 || fread(&catalog[0], 1, catalog.size(), f) != catalog.size()) {
+            error = "cannot read the catalog of " + path;
+        }
+    }
+    fclose(f);
+    if (!error.empty()) {
+        return error;
+    }
+    for (char c : catalog) {
+        // The installer reads the catalog as one line of text.
+        if (c < ' ' || c > '~') {
+            return "the catalog contains a line feed or a non-printable character";
+        }
+    }
+    return parseCatalog(catalog, tail);
+}
+
+}  // namespace kit

@@ -1,0 +1,100 @@
+# The kit tool: the kit the build makes, refusals, reproducibility, the
+# catalog-only uninstaller payload.
+. "$(dirname "$0")/lib.sh"
+
+PAYLOAD=$TARVO_BUILD/kit/payload
+MANIFEST=$PAYLOAD/manifest
+W=/tmp/kit_test
+rm -rf "$W" && mkdir -p "$W"
+
+expected_paths() { grep -v '^#' "$TARVO_SRC/kit/manifest" | grep -v '^$' | cut -f1; }
+
+# --- the built kit ---
+check "built kit verifies" "$TOOL" verify "$KIT"
+"$TOOL" list "$KIT" > "$W/list" || fail "list failed"
+check "list shows the seven paths in order" [ "$(cut -f1 "$W/list")" = "$(expected_paths)" ]
+check "first stream follows the program" [ "$(head -n1 "$W/list" | cut -f2)" = "$(stat -c %s "$TARVO_BUILD/tarvo_setup")" ]
+while IFS=$'\t' read -r path offset size; do
+    magic=$(dd if="$KIT" bs=1 skip="$offset" count=4 2>/dev/null)
+    check "stream of $path begins BZh9" [ "$magic" = BZh9 ]
+done < "$W/list"
+
+# A changed byte inside the third stream names that entry.
+cp "$KIT" "$W/bad.bin"
+read -r offset size < <(sed -n 3p "$W/list" | cut -f2,3)
+pos=$((offset + size / 2))
+byte=$(od -An -tu1 -j "$pos" -N1 "$W/bad.bin" | tr -d ' ')
+printf "$(printf '\\%03o' $(((byte + 1) % 256)))" | dd of="$W/bad.bin" bs=1 seek="$pos" conv=notrunc 2>/dev/null
+expect_status 1 "verify of a damaged kit" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
+expect_contains "$W/err" "entry 3 (TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto.so)"
+
+# A file cut short loses its trailer.
+head -c -1 "$KIT" > "$W/cut.bin"  # no final line feed: no trailer
+expect_status 1 "verify without trailer" "$TOOL" verify "$W/cut.bin"
+
+# --- reproducibility and permissions ---
+check "build 1" "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
+check "build 2" "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k2"
+check "two builds are identical" cmp -s "$W/k1" "$W/k2"
+check "and equal the built kit" cmp -s "$W/k1" "$KIT"
+check "kit keeps the program's mode" [ "$(stat -c %a "$W/k1")" = "$(stat -c %a "$TARVO_BUILD/tarvo_setup")" ]
+cp "$TARVO_BUILD/tarvo_setup" "$W/prog" && chmod 0750 "$W/prog"
+check "build from a 0750 program" "$TOOL" build --program "$W/prog" --manifest "$MANIFEST" --out "$W/k3"
+check "kit gets 0750" [ "$(stat -c %a "$W/k3")" = 750 ]
+
+# --- refusals: nothing at KIT, no temporary file left ---
+mkdir -p "$W/r" && echo data > "$W/r/src"
+R=TARVO5/Linux/ppc64/64
+refuse() {  # refuse "what" manifest-line
+    local what=$1
+    printf '%s\n' "$R/ok.so	src" "$2" > "$W/r/manifest"
+    expect_status 1 "build refuses $what" "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit"
+    expect_absent "$W/r/kit"
+    check "no temporary file after refusing $what" [ -z "$(ls "$W/r" | grep -v -e '^src$' -e '^manifest$')" ]
+}
+refuse "an empty path" "	src"
+refuse "an absolute path" "/$R/a.so	src"
+refuse "a ';'" "$R/a;b.so	src"
+refuse "a '='" "$R/a=b.so	src"
+refuse "a blank" "$R/a b.so	src"
+refuse "a '..' component" "$R/lib/../../x.so	src"
+refuse "a path outside the record directory" "TARVO5/Linux/other.so	src"
+refuse "the record directory itself" "$R/	src"
+refuse "a missing source" "$R/b.so	nosuch"
+refuse "a duplicate path" "$R/ok.so	src"
+refuse "a line without a tab" "$R/b.so src"
+
+# A catalog longer than the five-digit trailer allows.
+for i in $(seq 1 1500); do
+    printf '%s\tsrc\n' "$R/lib/a_rather_long_library_name_number_$i.so"
+done > "$W/r/manifest"
+echo old > "$W/r/kit"
+expect_status 1 "build refuses a catalog over 99998 bytes" \
+    "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" 2> "$W/err"
+expect_contains "$W/err" "five-digit trailer"
+expect_file "$W/r/kit" "old"$'\n'
+check "no temporary file after the long catalog" [ "$(ls "$W/r" | wc -l)" = 3 ]
+
+# Relative sources are found beside the manifest, wherever the tool runs.
+printf '%s\tsrc\n' "$R/lib/one.so" > "$W/r/manifest"
+check "build from another directory" sh -c "cd / && '$TOOL' build --program '$W/prog' --manifest '$W/r/manifest' --out '$W/r/kit'"
+check "that kit verifies" "$TOOL" verify "$W/r/kit"
+
+# --- the uninstaller payload: program, then the catalog alone ---
+U=$PAYLOAD/uninstaller
+want=""
+for p in $(expected_paths); do want="$want$p=9;"; done
+want="$want$((${#want} + 1))"
+check "catalog-only catalog is 325 bytes" [ $((${#want} - 3)) = 325 ]
+check "catalog-only tail" [ "$(tail -c $((${#want} + 1)) "$U")" = "$want" ]
+size=$(stat -c %s "$TARVO_BUILD/uninstaller")
+check "catalog-only file starts with the program" cmp -s -n "$size" "$U" "$TARVO_BUILD/uninstaller"
+check "catalog directly follows the program" [ "$(stat -c %s "$U")" = $((size + ${#want} + 1)) ]
+check "catalog-only build" "$TOOL" catalog-only --program "$TARVO_BUILD/uninstaller" --manifest "$MANIFEST" --out "$W/u"
+check "catalog-only is reproducible" cmp -s "$W/u" "$U"
+printf '%s\n' "/abs	x" > "$W/r/manifest"
+expect_status 1 "catalog-only refuses an absolute path" \
+    "$TOOL" catalog-only --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/u"
+expect_absent "$W/r/u"
+
+finish
