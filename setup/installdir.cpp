@@ -1,3 +1,164 @@
 #include "installdir.h"
-bool getInstallDir(const std::string&, std::string&, std::string&) { return false; }
-bool Check_InstallDir_Attr(const std::string&) { return false; }
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "log.h"
+#include "qzprofile.h"
+#include "types.h"
+
+namespace {
+
+const char PROBE_FILE[] = "kawabonka";
+const char TEST_NAME[] = "ORVAN_test";
+const uint64_t MIN_FREE_KIB = 17000;
+
+// A variable counts as found when either source yields a value, even an empty one.
+std::unique_ptr<std::string> lookupVariable(const char* name)
+{
+    if (g_opts.setenv != USER) {
+        std::unique_ptr<std::string> shared = get_env_var_from_temp_qzprofile(name);
+        if (shared)
+            return shared;
+    }
+    const char* value = getenv(name);
+    return value ? std::make_unique<std::string>(value) : nullptr;
+}
+
+// Tries to create the probe file in dir. A pre-existing regular file is used as it is and left in
+// place, since it may not be ours; anything else there (a link, a device) makes the probe fail.
+bool probeCreate(const std::string& dir)
+{
+    std::string probe = dir + "/" + PROBE_FILE;
+    int fd = open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        close(fd);
+        unlink(probe.c_str());
+        return true;
+    }
+    if (errno != EEXIST)
+        return false;
+    struct stat st;
+    if (lstat(probe.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    fd = open(probe.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    close(fd);
+    // Creating a file needs write and search permission on the directory itself.
+    return access(dir.empty() ? "/" : dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool checkFreeSpace(const std::string& dir)
+{
+    struct statvfs fs;
+    if (statvfs(dir.c_str(), &fs) != 0) {
+        log_msg(MT_ERROR, "Unable to perform Disk space check....but continuing anyway\n");
+        return true;
+    }
+    // f_bfree includes the blocks reserved for the superuser.
+    uint64_t freeKiB = uint64_t(fs.f_bsize / 1024) * uint64_t(fs.f_bfree);
+    if (freeKiB > MIN_FREE_KIB) {
+        log_msg(MT_INFO, "Disk space is available\n");
+        return true;
+    }
+    log_msg(MT_ERROR, "Insufficient Disk space\n");
+    return false;
+}
+
+}  // namespace
+
+bool getInstallDir(const std::string& userSpecifiedDir, std::string& installDir, std::string& linkDir)
+{
+    if (std::unique_ptr<std::string> root = lookupVariable("QZSHCOMP")) {
+        // An empty QZSHCOMP is a deliberate setting: falling back to another source would install
+        // somewhere the administrator did not ask for.
+        if (root->empty()) {
+            log_msg(MT_INFO, "Can not use install directory as specified by QZSHCOMP\n");
+            return false;
+        }
+        installDir = *root + "/TARVO";
+        linkDir = *root + "/lib";
+        log_msg(MT_INFO, "Using install directory as specified by QZSHCOMP\n");
+        return true;
+    }
+    if (std::unique_ptr<std::string> lib = lookupVariable("QZLIB")) {
+        size_t slash = lib->rfind('/');
+        if (slash == std::string::npos) {
+            log_msg(MT_ERROR, "Can not use install directory specified by environment variable QZLIB\n");
+            return false;
+        }
+        installDir = lib->substr(0, slash) + "/TARVO";
+        linkDir = *lib;
+        log_msg(MT_INFO, "Using install directory as specified by environment variable QZLIB\n");
+        return true;
+    }
+    if (userSpecifiedDir.empty()) {
+        installDir = DEFAULT_INSTALL_DIR;
+        linkDir = DEFAULT_LINK_DIR;
+        log_msg(MT_INFO, "Using default installation directory\n");
+        return true;
+    }
+    if (userSpecifiedDir.find('/') == std::string::npos) {
+        log_msg(MT_ERROR, "Can not use install directory specified by user\n");
+        return false;
+    }
+    if (userSpecifiedDir.back() == '/') {
+        installDir = userSpecifiedDir + "TARVO";
+        linkDir = userSpecifiedDir + "lib";
+    } else {
+        installDir = userSpecifiedDir + "/TARVO";
+        linkDir = userSpecifiedDir + "/lib";
+    }
+    log_msg(MT_INFO, "Using user specified install directory\n");
+    return true;
+}
+
+bool Check_InstallDir_Attr(const std::string& installDir)
+{
+    log_msg(MT_INFO, "Checking for Permissions\n");
+
+    std::string dir = installDir;
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    size_t slash = dir.rfind('/');
+    if (slash == std::string::npos) {
+        log_msg(MT_ERROR, "Installation directory is not proper \n");
+        return false;
+    }
+    dir.erase(slash);
+    std::string testPath = dir + "/" + TEST_NAME;
+
+    // The probe goes into the nearest directory that exists, never into the install directory.
+    struct stat st;
+    while (stat((dir + "/").c_str(), &st) != 0) {
+        log_msg(MT_VV, "Dir %s does not exist to check permission \n", (dir + "/").c_str());
+        testPath = dir;
+        slash = dir.rfind('/');
+        if (slash == std::string::npos) {
+            log_msg(MT_ERROR, "Installation directory is not proper \n");
+            return false;
+        }
+        dir.erase(slash);
+    }
+
+    // The test path must be free, and stat must be able to say so (a directory without search
+    // permission answers EACCES instead).
+    bool passed = probeCreate(dir) && stat(testPath.c_str(), &st) != 0 && errno == ENOENT;
+    if (!passed) {
+        log_msg(MT_ERROR, "Check Permissions and relaunch installer\n");
+        return false;
+    }
+    log_msg(MT_INFO, "Proper permissions are set for installation directory \n");
+
+    if (g_opts.installMode == INSTALL && dir.find('/') != std::string::npos)
+        return checkFreeSpace(dir);
+    return true;
+}

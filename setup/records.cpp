@@ -1,10 +1,379 @@
 #include "records.h"
-int readFileLine(const std::string&, const std::string&, std::string&) { return -1; }
-bool updateFileLine(const std::string&, const std::string&, const std::string&, bool) { return false; }
-bool removeFileLine(const std::string&, const std::string&) { return false; }
-std::unique_ptr<std::vector<std::string>> readSectionFromFilesDatAsVector(std::string, const char*) { return nullptr; }
-std::string readSectionFromFilesDatAsString(std::string, const char*) { return ""; }
-int updateSectionInFilesDat(std::string, const char*, const std::vector<std::string>*) { return 1; }
-bool readLines(const std::string&, std::vector<std::string>&) { return false; }
-bool replaceRecordFile(const std::string&, const std::string&) { return false; }
-bool rewriteInPlace(const std::string&, const std::vector<std::string>&) { return false; }
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "log.h"
+#include "types.h"
+
+namespace {
+
+const size_t DELIMITER_LENGTH = std::strlen(SECTION_DELIMITER);
+const char MKSTEMP_SUFFIX[] = "XXXXXX";
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char foldCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+// ASCII case folding only: keys are plain identifiers, and the locale must not matter.
+bool equalsIgnoreCase(const std::string& text, size_t pos, const std::string& key)
+{
+    if (text.size() < pos + key.size())
+        return false;
+    for (size_t i = 0; i < key.size(); ++i)
+        if (foldCase(text[pos + i]) != foldCase(key[i]))
+            return false;
+    return true;
+}
+
+size_t firstNonBlank(const std::string& line)
+{
+    size_t pos = 0;
+    while (pos < line.size() && isBlank(line[pos]))
+        ++pos;
+    return pos;
+}
+
+// Whole-line rule (read, remove): key, exactly one blank, then at most one word and nothing after.
+// On a match, valueStart is the position right after the blank.
+bool matchesWholeLine(const std::string& line, const std::string& key, size_t& valueStart)
+{
+    size_t pos = firstNonBlank(line);
+    if (pos == line.size())
+        return false;
+    if (!equalsIgnoreCase(line, pos, key))
+        return false;
+    size_t after = pos + key.size();
+    if (after >= line.size() || !isBlank(line[after]))
+        return false;
+    for (size_t i = after + 1; i < line.size(); ++i)
+        if (isBlank(line[i]))
+            return false;
+    valueStart = after + 1;
+    return true;
+}
+
+// First-word rule (update): the first blank-delimited word of the line is the key.
+bool matchesFirstWord(const std::string& line, const std::string& key)
+{
+    size_t pos = firstNonBlank(line);
+    if (pos == line.size())
+        return false;
+    size_t end = pos;
+    while (end < line.size() && !isBlank(line[end]))
+        ++end;
+    return end - pos == key.size() && equalsIgnoreCase(line, pos, key);
+}
+
+long findWholeLineMatch(const std::vector<std::string>& lines, const std::string& key, size_t& valueStart)
+{
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (matchesWholeLine(lines[i], key, valueStart))
+            return long(i);
+    return -1;
+}
+
+std::string joinLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+// Creates the file when missing without touching its content; false when that is impossible.
+bool ensureWritable(const std::string& path)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        log_msg(MT_ERROR, "Unable to create/write to file %s\n", path.c_str());
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+bool writeAll(int fd, const std::string& content)
+{
+    const char* data = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        left -= size_t(n);
+    }
+    return true;
+}
+
+void splitPath(const std::string& path, std::string& dir, std::string& base)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        dir = ".";
+        base = path;
+    } else {
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        base = path.substr(slash + 1);
+    }
+}
+
+// ".installdb" -> ".installdb.", "files.dat" -> ".files.dat.": hidden, and never "pk.", which the
+// clean-up of payload directories deletes.
+std::string tempPrefix(const std::string& base)
+{
+    return (base.empty() || base[0] != '.' ? "." : "") + base + ".";
+}
+
+bool isMkstempName(const std::string& name, const std::string& prefix)
+{
+    if (name.size() != prefix.size() + std::strlen(MKSTEMP_SUFFIX) || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (size_t i = prefix.size(); i < name.size(); ++i) {
+        char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// A run killed between creating and renaming its temporary file leaves it behind; the
+// single-instance lock guarantees that no other writer owns one now.
+void removeStaleTemporaries(const std::string& dir, const std::string& prefix)
+{
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return;
+    while (struct dirent* entry = readdir(d)) {
+        std::string name = entry->d_name;
+        if (isMkstempName(name, prefix))
+            unlink((dir + "/" + name).c_str());
+    }
+    closedir(d);
+}
+
+void syncDirectory(const std::string& dir)
+{
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+}  // namespace
+
+bool readLines(const std::string& path, std::vector<std::string>& lines)
+{
+    lines.clear();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, size_t(n));
+    }
+    close(fd);
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(content.substr(start));
+            break;
+        }
+        lines.push_back(content.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+bool replaceRecordFile(const std::string& path, const std::string& content)
+{
+    std::string dir, base;
+    splitPath(path, dir, base);
+    std::string prefix = tempPrefix(base);
+    removeStaleTemporaries(dir, prefix);
+
+    mode_t mode = 0644;
+    struct stat old;
+    bool hadOld = stat(path.c_str(), &old) == 0;
+    if (hadOld)
+        mode = old.st_mode & 07777;
+
+    std::string pattern = dir + "/" + prefix + MKSTEMP_SUFFIX;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const char* tempName = name.data();
+
+    bool ok = writeAll(fd, content) && fchmod(fd, mode) == 0;
+    // Keep a registry that someone handed to another owner with that owner.
+    if (ok && hadOld && (old.st_uid != geteuid() || old.st_gid != getegid()))
+        ok = fchown(fd, old.st_uid, old.st_gid) == 0;
+    ok = ok && fsync(fd) == 0;
+    ok = (close(fd) == 0) && ok;
+    if (ok && rename(tempName, path.c_str()) == 0) {
+        syncDirectory(dir);
+        return true;
+    }
+    unlink(tempName);
+    return false;
+}
+
+bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lines)
+{
+    // Truncating the existing inode keeps the owner, mode and any link of a file that is not ours.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, joinLines(lines));
+    ok = (close(fd) == 0) && ok;
+    return ok;
+}
+
+int readFileLine(const std::string& szFilename, const std::string& szIdentifier, std::string& szValue)
+{
+    std::vector<std::string> lines;
+    if (!readLines(szFilename, lines))
+        return -1;
+    size_t valueStart = 0;
+    long index = findWholeLineMatch(lines, szIdentifier, valueStart);
+    if (index < 0)
+        return 2;
+    const std::string& line = lines[size_t(index)];
+    // The match rule leaves no blank after valueStart, so the rest of the line is the value.
+    if (valueStart >= line.size()) {
+        szValue = "";
+        return 1;
+    }
+    szValue = line.substr(valueStart);
+    return 0;
+}
+
+bool updateFileLine(const std::string& szFilename, const std::string& szIdentifier, const std::string& szValue,
+                    bool bEnd)
+{
+    if (!ensureWritable(szFilename))
+        return false;
+    std::vector<std::string> lines;
+    if (!readLines(szFilename, lines))
+        return false;
+    std::string newLine = szIdentifier + " " + szValue;
+    bool replaced = false;
+    for (std::string& line : lines) {
+        if (matchesFirstWord(line, szIdentifier)) {
+            line = newLine;
+            replaced = true;
+            break;
+        }
+    }
+    if (!replaced) {
+        if (bEnd)
+            lines.push_back(newLine);
+        else
+            lines.insert(lines.begin(), newLine);
+    }
+    return replaceRecordFile(szFilename, joinLines(lines));
+}
+
+bool removeFileLine(const std::string& szFilename, const std::string& szIdentifier)
+{
+    if (!ensureWritable(szFilename))
+        return false;
+    std::vector<std::string> lines;
+    if (!readLines(szFilename, lines))
+        return false;
+    if (lines.empty())
+        return true;
+    size_t valueStart = 0;
+    long index = findWholeLineMatch(lines, szIdentifier, valueStart);
+    if (index < 0)
+        return true;
+    lines.erase(lines.begin() + index);
+    return replaceRecordFile(szFilename, joinLines(lines));
+}
+
+std::unique_ptr<std::vector<std::string>> readSectionFromFilesDatAsVector(std::string fileName,
+                                                                          const char* section_name)
+{
+    std::string header = std::string(SECTION_DELIMITER) + (section_name ? section_name : "");
+    std::vector<std::string> lines;
+    if (!readLines(fileName, lines))
+        return nullptr;
+    auto section = std::make_unique<std::vector<std::string>>();
+    bool inside = false;
+    for (const std::string& line : lines) {
+        if (!inside) {
+            if (line == header) {
+                section->push_back(line);
+                inside = true;
+            }
+        } else if (line.compare(0, DELIMITER_LENGTH, SECTION_DELIMITER) == 0) {
+            break;
+        } else {
+            section->push_back(line);
+        }
+    }
+    return section;
+}
+
+std::string readSectionFromFilesDatAsString(std::string fileName, const char* section_name)
+{
+    std::unique_ptr<std::vector<std::string>> section = readSectionFromFilesDatAsVector(fileName, section_name);
+    return section ? joinLines(*section) : std::string();
+}
+
+int updateSectionInFilesDat(std::string fileName, const char* section_name,
+                            const std::vector<std::string>* section_lines)
+{
+    std::string header = std::string(SECTION_DELIMITER) + (section_name ? section_name : "");
+    std::vector<std::string> lines;
+    std::vector<std::string> kept;
+    // An unreadable file is replaced by one that holds the new section only.
+    if (readLines(fileName, lines)) {
+        bool skipping = false;
+        for (const std::string& line : lines) {
+            if (skipping) {
+                if (line.compare(0, DELIMITER_LENGTH, SECTION_DELIMITER) != 0)
+                    continue;
+                skipping = false;
+            }
+            if (line == header)
+                skipping = true;
+            else
+                kept.push_back(line);
+        }
+    }
+    if (section_lines)
+        kept.insert(kept.end(), section_lines->begin(), section_lines->end());
+    return replaceRecordFile(fileName, joinLines(kept)) ? 0 : 1;
+}
