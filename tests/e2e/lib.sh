@@ -57,9 +57,9 @@ expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expecte
 
 # payload_bytes KIT PATH : the decompressed payload file PATH of KIT on stdout.
 payload_bytes() {
-    local off
-    off=$("$TOOL" list "$1" | awk -v p="$2" '$1 == p { print $2 }')
-    tail -c +"$((off + 1))" "$1" | bzip2 -dc 2>/dev/null
+    local off size
+    read -r off size < <("$TOOL" list "$1" | awk -v p="$2" '$1 == p { print $2, $3 }')
+    tail -c +"$((off + 1))" "$1" | head -c "$size" | bzip2 -dc 2>/dev/null
 }
 
 # expect_installed KIT DIR : every payload file is in DIR, byte-identical and mode 0755.

@@ -91,7 +91,7 @@ for sh in bash dash; do
     check "$sh -l sees the variables ($got)" test "$got" = "/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|/opt/QZ/SharedComponents/bin"
 done
 if command -v tcsh >/dev/null; then
-    got=$(env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l -c 'echo "$QZSHCOMP|$QZLIB|$QZBIN"' 2>/dev/null)
+    got=$(env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l <<<'echo "$QZSHCOMP|$QZLIB|$QZBIN"' 2>/dev/null | tail -n 1)
     check "tcsh -l sees the variables ($got)" test "$got" = "/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|/opt/QZ/SharedComponents/bin"
 fi
 

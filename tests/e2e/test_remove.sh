@@ -89,6 +89,7 @@ expect_file "$HOME/.profile" $'PS1=x\nQZLIB="/elsewhere"; export QZLIB\nalias ll
 expect_absent /opt/QZ
 
 # The last removal with env=all leaves no shared profile file and no source line.
+rm -f "$HOME/.profile"
 cp /etc/profile /tmp/profile.orig
 run_kit "$KIT" install caller=A1 env=all
 expect_rc 0 "env=all install"
@@ -104,7 +105,7 @@ for sh in bash dash; do
     check "$sh -l sees no variable after removal ($got)" test -z "$got"
 done
 if command -v tcsh >/dev/null; then
-    got=$(env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l -c 'echo "${?QZSHCOMP}${?QZLIB}${?QZBIN}"' 2>/dev/null)
+    got=$(env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l <<<'echo "${?QZSHCOMP}${?QZLIB}${?QZBIN}"' 2>/dev/null | tail -n 1)
     check "tcsh -l sees no variable after removal ($got)" test "$got" = 000
 fi
 
