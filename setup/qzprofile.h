@@ -22,3 +22,11 @@ std::unique_ptr<std::string> get_env_var_from_temp_qzprofile(const char* name);
 int update_env_var_with_temp_qzprofile(const char* argument);
 int delete_env_var_with_temp_qzprofile(const char* name);
 int delete_temp_qzprofile();
+
+// The shell command lines run against the temporary copy named utility.
+std::string qzprofile_query_command(const char* utility, const char* name);
+// argument is NAME "value"; inside its outer double quotes a '"', '$', '`' or '\'
+// gets a backslash, so the utility receives the value unchanged. The
+// Update_Profile digit comes from this process's environment.
+std::string qzprofile_set_command(const char* utility, const char* argument);
+std::string qzprofile_delete_command(const char* utility, const char* name);

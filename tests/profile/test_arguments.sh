@@ -1,0 +1,36 @@
+# Bad command lines, non-root callers and the help text, under dash and bash.
+. "$TARVO_SRC/tests/profile/lib.sh"
+
+for SH in $SHELLS; do
+    echo "== $SH"
+    clean_machine
+    # Each case: arguments, then the expected status after the last ":".
+    for args in ":3" "-x:3" "-s:3" "-s 9V x:3" "-s V a b c d:3" "-s V:6" "-q:3" "-q A B:3" \
+        "-s V a -private x:3" "-s V a -section:20" "-s V a -section S x:20" \
+        "-s V a b c d -section S:20" "-d V -section:20" "-s V a -section -x:21" \
+        "-s V a -section /x:21" "-s V a -section S -private:25" "-s V a -private -section S:25" \
+        "-s V a -section -private:25"; do
+        # shellcheck disable=SC2086 # the case is a word list
+        expect_status "${args##*:}" "$SH: [${args%:*}]" qzp ${args%:*}
+    done
+    expect_status 6 "$SH: empty value" qzp -s V ""
+    expect_status 3 "$SH: value with a double quote" qzp -s V 'a"b'
+    expect_absent /etc/profile.QZ
+    expect_absent /etc/csh_login.QZ
+    check "$SH: /etc/profile untouched by errors" cmp -s /etc/profile "$PRISTINE/profile"
+    expect_absent /etc/profile.vornbackup
+
+    # Only root may change the files; anyone may query.
+    qzp -s QZSHCOMP /opt/x
+    nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$SH" "$QZP" "$@"; }
+    expect_status 5 "$SH: non-root set" nobody -s V x
+    expect_status 5 "$SH: non-root delete" nobody -d QZSHCOMP
+    expect_eq "$SH: non-root query" "$(nobody -q QZSHCOMP)" /opt/x
+    expect_lacks /etc/profile.QZ "V=x"
+    expect_contains /etc/profile.QZ "QZSHCOMP=/opt/x"
+
+    help=$(qzp -h)
+    expect_eq "$SH: help headings" "$(printf '%s\n' "$help" | grep -c -E '^(NAME|SYNOPSIS|DESCRIPTION|OPTIONS|RETURN CODE|EXAMPLES)$')" 6
+    expect_eq "$SH: -? prints the same" "$(qzp '-?')" "$help"
+done
+finish
