@@ -1,8 +1,297 @@
 #include "environment.h"
-int set_env_vars(const std::string&, const std::string&, std::string&) { return 1; }
-bool insert_lines_in_file(const std::string&, const std::vector<std::string>&) { return false; }
-std::string getParamValFromEnvironSectionVector(const std::vector<std::string>*, const std::string&) { return ""; }
-int updateParamValInEnvironSectionVector(std::vector<std::string>*, const std::string&, const std::string&) { return 1; }
-bool checkIfEnvVarIsPresentInProfile(const std::string&, const std::string&) { return false; }
-int del_env_vars(const std::string&) { return 0; }
-bool remove_lines_from_file(const std::string&, const std::vector<std::string>&) { return false; }
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "log.h"
+#include "qzprofile.h"
+#include "records.h"
+#include "types.h"
+
+namespace {
+
+const char* const VAR_NAMES[] = {"QZSHCOMP", "QZLIB", "QZBIN"};
+
+std::string parentOf(const std::string& dir)
+{
+    size_t slash = dir.rfind('/');
+    return slash == std::string::npos ? dir : dir.substr(0, slash);
+}
+
+// The line written into $HOME/.profile: the value always quoted.
+std::string profileLine(const std::string& name, const std::string& value)
+{
+    return name + "=\"" + value + "\"; export " + name;
+}
+
+// Only a present variable can switch updates off; a value without digits reads as 0, as with strtol.
+bool userProfileUpdatesDisabled()
+{
+    const char* value = getenv("Update_User_Profile");
+    return value && strtol(value, nullptr, 10) == 0;
+}
+
+bool beginsWithKey(const std::string& line, const std::string& name)
+{
+    return line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=';
+}
+
+std::unique_ptr<std::vector<std::string>> readEnvironmentSection(const std::string& installDir)
+{
+    return readSectionFromFilesDatAsVector(filesDatPath(installDir), ENVIRONMENT_SECTION);
+}
+
+std::string sectionHeader()
+{
+    return std::string(SECTION_DELIMITER) + ENVIRONMENT_SECTION + "\n";
+}
+
+void logNewSection(const std::string& text)
+{
+    log_msg(MT_VV, "Environment variable section is being set to %s \n", text.c_str());
+}
+
+int setForUser(const std::string& homeVal, const std::string& parent, const std::string& target, bool sectionExists,
+               std::string& section)
+{
+    std::vector<std::string> lines = {profileLine("QZLIB", homeVal), profileLine("QZBIN", parent + "/bin"),
+                                      profileLine("QZSHCOMP", parent)};
+    const char* key = "1";
+    if (userProfileUpdatesDisabled()) {
+        log_msg(MT_VV, "Update_User_Profile variable set to 0 \n");
+        key = "0";
+    } else {
+        log_msg(MT_VV, "Update_User_Profile variable  either not set or set to 1 \n");
+        if (!insert_lines_in_file(target, lines))
+            return 1;
+    }
+    if (sectionExists)
+        return 0;
+    section += sectionHeader();
+    for (const char* name : VAR_NAMES)
+        section += std::string("env.usr.") + name + ".set=" + key + "\n";
+    logNewSection(section);
+    return 0;
+}
+
+std::string setArgument(const std::string& name, const std::string& value)
+{
+    return name + " \"" + value + "\"";
+}
+
+// QZLIB and QZBIN are only claimed when this run set them; a value found elsewhere is left alone.
+char setDependentVar(const char* name, const std::string& value, const char* elsewhereMessage)
+{
+    std::unique_ptr<std::string> current = get_env_var_from_temp_qzprofile(name);
+    if (current) {
+        if (*current != value)
+            log_msg(MT_INFO, "%s", elsewhereMessage);
+        return '0';
+    }
+    if (update_env_var_with_temp_qzprofile(setArgument(name, value).c_str()) == 0)
+        return '1';
+    log_msg(MT_INFO, "Enviornment variable %s has not updated properly in /etc/profile.QZ \n", name);
+    return '0';
+}
+
+int setForAll(const std::string& homeVal, const std::string& parent, bool sectionExists, std::string& section)
+{
+    char keys[3] = {'0', '0', '0'};
+    std::unique_ptr<std::string> current = get_env_var_from_temp_qzprofile("QZSHCOMP");
+    if (!current || *current != parent) {
+        if (update_env_var_with_temp_qzprofile(setArgument("QZSHCOMP", parent).c_str()) == -1) {
+            log_msg(MT_INFO, "Enviornment variable QZSHCOMP has not updated properly in /etc/profile.QZ \n");
+            log_msg(MT_INFO, "environment variable setting failed\n");
+            return 1;
+        }
+        // Overwriting someone else's value does not make it ours to delete later.
+        keys[0] = current ? '0' : '1';
+    }
+    keys[1] = setDependentVar("QZLIB", homeVal,
+                              "Enviornment variable QZLIB is not refering to $(QZSHCOMP)/lib directory\n");
+    keys[2] = setDependentVar("QZBIN", parent + "/bin",
+                              "Enviornment variable QZBIN is not refering to $(QZSHCOMP)/bin directory\n");
+    if (sectionExists)
+        return 0;
+    section += sectionHeader();
+    for (int i = 0; i < 3; ++i)
+        section += std::string("env.all.") + VAR_NAMES[i] + ".set=" + keys[i] + "\n";
+    logNewSection(section);
+    return 0;
+}
+
+}  // namespace
+
+int set_env_vars(const std::string& homeVal, const std::string& fileDir, std::string& environ_section_contents)
+{
+    std::string parent = parentOf(homeVal);
+    std::string target;
+    if (g_opts.setenv == USER) {
+        const char* home = getenv("HOME");
+        if (!home) {
+            log_msg(MT_ERROR, "Unable to read $HOME, environment variable setting failed\n");
+            return 1;
+        }
+        target = std::string(home) + "/.profile";
+    }
+
+    // The first install that published anything owns the section; later ones copy it unchanged.
+    bool sectionExists = false;
+    std::unique_ptr<std::vector<std::string>> stored = readEnvironmentSection(fileDir);
+    if (stored && !stored->empty()) {
+        log_msg(MT_VV, "Environment variable section is already present in the files.dat file \n");
+        for (const std::string& line : *stored)
+            environ_section_contents += line + "\n";
+        sectionExists = true;
+    }
+
+    switch (g_opts.setenv) {
+    case USER:
+        return setForUser(homeVal, parent, target, sectionExists, environ_section_contents);
+    case ALL:
+        return setForAll(homeVal, parent, sectionExists, environ_section_contents);
+    default:
+        return 0;
+    }
+}
+
+bool insert_lines_in_file(const std::string& szFilename, const std::vector<std::string>& newlines)
+{
+    log_msg(MT_VV, "Setting environment variable in %s file\n", szFilename.c_str());
+    std::vector<std::string> lines;
+    if (!readLines(szFilename, lines)) {
+        log_msg(MT_INFO, "Unable to open %s , will attempt to create file\n", szFilename.c_str());
+        lines.clear();
+    }
+    // Older copies go, also with text around them, so each line stands once, at the end.
+    for (const std::string& add : newlines) {
+        std::vector<std::string> kept;
+        for (std::string& line : lines)
+            if (line.find(add) == std::string::npos)
+                kept.push_back(std::move(line));
+        kept.push_back(add);
+        lines.swap(kept);
+    }
+    if (!rewriteInPlace(szFilename, lines)) {
+        log_msg(MT_INFO, "Unable to open %s for writing, environment variable setting failed\n", szFilename.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string getParamValFromEnvironSectionVector(const std::vector<std::string>* lines, const std::string& param_name)
+{
+    if (!lines)
+        return "";
+    std::string prefix = param_name + "=";
+    for (const std::string& line : *lines)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line.substr(prefix.size());
+    return "";
+}
+
+int updateParamValInEnvironSectionVector(std::vector<std::string>* lines, const std::string& param_name,
+                                         const std::string& new_param_value)
+{
+    if (!lines)
+        return 1;
+    std::string prefix = param_name + "=";
+    std::string replacement = prefix + new_param_value;
+    for (std::string& line : *lines) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+            line = replacement;
+            return 0;
+        }
+    }
+    lines->push_back(replacement);
+    return 0;
+}
+
+bool checkIfEnvVarIsPresentInProfile(const std::string& fileName, const std::string& env_var_name)
+{
+    std::vector<std::string> lines;
+    if (!readLines(fileName, lines))
+        return false;
+    std::string exportText = "export " + env_var_name;
+    for (const std::string& line : lines)
+        if (beginsWithKey(line, env_var_name) && line.find(exportText) != std::string::npos)
+            return true;
+    return false;
+}
+
+int del_env_vars(const std::string& homeVal)
+{
+    std::string parent = parentOf(homeVal);
+    bool forced = g_opts.installMode == FORCEREMOVE;
+    if (g_opts.setenv == USER) {
+        const char* home = getenv("HOME");
+        if (!home) {
+            log_msg(MT_ERROR, "Unable to read $HOME, environment variable removal failed\n");
+            return 0;
+        }
+        // Only a forced removal takes lines out, and only those the first install recorded as written.
+        std::vector<std::string> remove;
+        if (forced) {
+            std::unique_ptr<std::vector<std::string>> stored = readEnvironmentSection(homeVal);
+            if (stored && !stored->empty()) {
+                const std::string values[] = {parent, parent + "/lib", parent + "/bin"};
+                for (int i = 0; i < 3; ++i)
+                    if (getParamValFromEnvironSectionVector(stored.get(),
+                                                            std::string("env.usr.") + VAR_NAMES[i] + ".set") == "1")
+                        remove.push_back(profileLine(VAR_NAMES[i], values[i]));
+            }
+        }
+        remove_lines_from_file(std::string(home) + "/.profile", remove);
+        return 1;
+    }
+    if (g_opts.setenv != ALL || !forced)
+        return 1;
+    std::unique_ptr<std::vector<std::string>> stored = readEnvironmentSection(homeVal);
+    if (!stored || stored->empty())
+        return 1;
+    for (const char* name : VAR_NAMES) {
+        if (getParamValFromEnvironSectionVector(stored.get(), std::string("env.all.") + name + ".set") != "1")
+            continue;
+        if (delete_env_var_with_temp_qzprofile(name) != 0) {
+            log_msg(MT_INFO, "Unable to remove %s environment variable using qzprofile\n", name);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+bool remove_lines_from_file(const std::string& szFilename, const std::vector<std::string>& removelines)
+{
+    // The file must already exist: removal never creates a profile.
+    int fd = open(szFilename.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+    std::vector<std::string> lines;
+    if (fd < 0 || !readLines(szFilename, lines)) {
+        log_msg(MT_INFO, "Unable to open %s , environment variable removal failed\n", szFilename.c_str());
+        return false;
+    }
+    for (const std::string& remove : removelines) {
+        bool found = false;
+        for (auto it = lines.begin(); it != lines.end(); ++it) {
+            if (*it == remove) {
+                lines.erase(it);
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            log_msg(MT_INFO,
+                    "Unable to remove line \"%s\" from file %s this is done to ensure backward compatibility of the "
+                    "installer\n",
+                    remove.c_str(), szFilename.c_str());
+    }
+    if (!rewriteInPlace(szFilename, lines)) {
+        log_msg(MT_INFO, "Unable to open %s for writing, environment variable removal failed\n", szFilename.c_str());
+        return false;
+    }
+    return true;
+}
