@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "qzprofile.h"
+#include "removal.h"
+#include "testutil.h"
+#include "versions.h"
+
+using testutil::exists;
+
+namespace {
+
+const std::string kDefault = DEFAULT_INSTALL_DIR;
+const std::string kRec = recordDir(kDefault);
+
+const char* const kSevenFiles[] = {
+    "lib/libtarvo.so",         "lib/libtarvo_thread_posix.so", "lib/libqzopenssl_crypto.so",
+    "lib/libqzopenssl_ssl.so", "tarvo/log/liblog_api.so",      "tarvo/log/_tarvo_log.cfg",
+    "uninstaller",
+};
+
+void touch(const std::string& path)
+{
+    std::system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
+    testutil::writeFile(path, "x");
+}
+
+bool logged(const std::string& text)
+{
+    return testutil::readFile(LOG_FILE_PATH).find(text) != std::string::npos;
+}
+
+size_t logPos(const std::string& text) { return testutil::readFile(LOG_FILE_PATH).find(text); }
+
+class RemovalTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        testutil::resetOptions();
+        g_opts.verbose = g_opts.veryverbose = true;
+        std::system("rm -rf /opt/QZ");
+        setVersion("5.2.4");
+        // The tests read the log file; keep the console copy out of the test output.
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+    }
+
+    void TearDown() override
+    {
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        delete_temp_qzprofile();
+    }
+
+    static void setVersion(const std::string& v)
+    {
+        g_existingVersionString = v;
+        g_existingVersionValue = getVersionValue(v);
+    }
+
+    // The seven payload files and both records on disk, the seven in the collection.
+    static FileCollection installSeven(const std::string& installDir)
+    {
+        FileCollection fc;
+        for (const char* name : kSevenFiles) {
+            std::string rel = std::string(RECORD_SUBDIR) + "/" + name;
+            touch(installDir + "/" + rel);
+            fc.files.push_back(FileResource{rel, "", 0});
+        }
+        touch(filesDatPath(installDir));
+        touch(installDbPath(installDir));
+        return fc;
+    }
+
+    static void setProfileVariables()
+    {
+        ASSERT_EQ(write_temp_qzprofile(), 1);
+        ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/opt/QZ/SharedComponents\""), 0);
+        ASSERT_EQ(update_env_var_with_temp_qzprofile("QZLIB \"/opt/QZ/SharedComponents/lib\""), 0);
+        g_opts.setenv = ALL;
+    }
+};
+
+TEST_F(RemovalTest, LastProductGoesDeepestFirstWithProfileVariablesAndOptQZ)
+{
+    setProfileVariables();
+    FileCollection fc = installSeven(kDefault);
+    mkdir("/opt/QZ/SharedComponents/lib", 0755);  // an empty shared library directory goes too
+
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists("/opt/QZ"));
+    EXPECT_EQ(get_env_var_from_temp_qzprofile("QZSHCOMP"), nullptr);
+    EXPECT_EQ(get_env_var_from_temp_qzprofile("QZLIB"), nullptr);
+    EXPECT_FALSE(logged("Failed"));
+    EXPECT_TRUE(logged("Removed file " + kRec + "/files.dat\n"));
+    EXPECT_TRUE(logged("Removed file " + kRec + "/.installdb\n"));
+    size_t plat = logPos("Removed directory " + kRec + "\n");
+    ASSERT_NE(plat, std::string::npos);
+    EXPECT_LT(logPos("Removed directory " + kRec + "/tarvo/log\n"), logPos("Removed directory " + kRec + "/tarvo\n"));
+    EXPECT_LT(logPos("Removed directory " + kRec + "/tarvo\n"), logPos("Removed directory " + kRec + "/lib\n"));
+    EXPECT_LT(logPos("Removed directory " + kRec + "/lib\n"), plat);
+}
+
+TEST_F(RemovalTest, UserFileKeepsItsDirectoryAndParentsAndFails)
+{
+    FileCollection fc = installSeven(kDefault);
+    touch(kRec + "/lib/mine.txt");
+
+    EXPECT_FALSE(removeFiles(kDefault, fc));
+    EXPECT_TRUE(logged("Failed to remove " + kRec + "/lib: Directoy not empty , must be done manually.\n"));
+    EXPECT_TRUE(logged("Failed to remove " + kRec + ": Directoy not empty , must be done manually.\n"));
+    EXPECT_TRUE(exists(kRec + "/lib/mine.txt"));
+    EXPECT_FALSE(exists(kRec + "/lib/libtarvo.so"));
+    EXPECT_FALSE(exists(kRec + "/tarvo"));
+    EXPECT_FALSE(exists(installDbPath(kDefault)));
+    EXPECT_FALSE(logged("may be other installation"));  // nothing above the failed tree is tried
+}
+
+TEST_F(RemovalTest, MissingFileIsOnlyNotedButUndeletableFileIsAnError)
+{
+    FileCollection fc = installSeven(kDefault);
+    std::remove((kRec + "/uninstaller").c_str());
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_TRUE(logged("File " + kRec + "/uninstaller is not present for deletion\n"));
+    EXPECT_FALSE(logged("Failed"));
+
+    // Quiet: the missing file leaves no trace; unlink of a non-empty directory fails and is reported.
+    testutil::resetOptions();
+    fc = installSeven(kDefault);
+    std::remove((kRec + "/uninstaller").c_str());
+    touch(kRec + "/tarvo/cfg.d/keep");
+    fc.files.push_back(FileResource{std::string(RECORD_SUBDIR) + "/tarvo/cfg.d", "", 0});
+    EXPECT_FALSE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(logged("not present"));
+    EXPECT_TRUE(logged("Failed to remove file " + kRec + "/tarvo/cfg.d, must be done manually.\n"));
+}
+
+TEST_F(RemovalTest, Version233NeverTouchesFilesDat)
+{
+    setVersion(LEGACY_VERSION);
+    FileCollection fc = installSeven(kDefault);
+
+    EXPECT_FALSE(removeFiles(kDefault, fc));
+    EXPECT_TRUE(exists(filesDatPath(kDefault)));
+    EXPECT_FALSE(exists(installDbPath(kDefault)));
+    EXPECT_FALSE(logged("files.dat"));
+}
+
+TEST_F(RemovalTest, SecondProductInInstallDirIsNonFatal)
+{
+    FileCollection fc = installSeven(kDefault);
+    touch(kDefault + "/OTHER5/data");
+
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists(kDefault + "/TARVO5"));
+    EXPECT_TRUE(exists(kDefault + "/OTHER5/data"));
+    EXPECT_TRUE(logged("Failed to remove directory " + kDefault +
+                       "/, may be other installation OR user files are present. continuing considering it as "
+                       "non-fatal. Please check them manually\n"));
+    EXPECT_FALSE(logged("TARVO5/, may be"));
+}
+
+TEST_F(RemovalTest, OtherProductInSharedComponentsKeepsProfileAndOptQZ)
+{
+    setProfileVariables();
+    FileCollection fc = installSeven(kDefault);
+    touch("/opt/QZ/SharedComponents/OTHER/file");
+    mkdir("/opt/QZ/SharedComponents/bin", 0755);
+
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists(kDefault));
+    EXPECT_FALSE(exists("/opt/QZ/SharedComponents/bin"));  // empty, so it goes anyway
+    EXPECT_TRUE(exists("/opt/QZ/SharedComponents/OTHER/file"));
+    EXPECT_NE(get_env_var_from_temp_qzprofile("QZSHCOMP"), nullptr);
+}
+
+TEST_F(RemovalTest, NonDefaultInstallDirNeverTouchesOptQZ)
+{
+    const std::string dir = "/opt/QZ/Custom/TARVO";
+    FileCollection fc = installSeven(dir);
+
+    EXPECT_TRUE(removeFiles(dir, fc));
+    EXPECT_FALSE(exists("/opt/QZ/Custom"));
+    EXPECT_TRUE(exists("/opt/QZ"));
+}
+
+TEST_F(RemovalTest, LegacyLibraryIsRemovedUnderItsVersionedName)
+{
+    setVersion("2.3.1");
+    FileCollection fc = installSeven(kDefault);
+    fc.files.push_back(FileResource{"liborvan2.so", "", 0});
+    touch(kDefault + "/liborvan2.3.1.so");
+    touch(kDefault + "/liborvan2.so");
+
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists(kDefault + "/liborvan2.3.1.so"));
+    EXPECT_TRUE(exists(kDefault + "/liborvan2.so"));
+}
+
+}  // namespace
