@@ -183,6 +183,7 @@ bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const Fil
         return false;
     }
 
+    static char outBuffer[64 * 1024];  // single-threaded; the stream is closed before we return
     FILE* out = fopen(temp, "wb");
     if (out == nullptr) {
         log_msg(MT_ERROR, "Error writing to file %s\n", temp);
@@ -192,6 +193,8 @@ bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const Fil
         return false;
     }
 
+    // Fewer, larger writes than the 5000-byte pieces bzip2 hands out.
+    setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
     char buffer[kChunkSize];
     bool failed = false;
     while (bzerror == BZ_OK) {

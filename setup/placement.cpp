@@ -53,6 +53,15 @@ bool syncPath(const std::string& path, int flags)
     return close(fd) == 0 && ok;
 }
 
+void startWriteback(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    close(fd);
+}
+
 void removeTempFiles(const std::vector<FileResource>& files, size_t from = 0)
 {
     for (size_t i = from; i < files.size(); ++i)
@@ -238,16 +247,19 @@ bool installFiles(const std::string& installDir, const FileCollection& fcTop, st
         }
     }
 
-    // 2. Extract every file before anything is renamed, and make its content durable.
+    // 2. Extract every file before anything is renamed, and make its content durable. Writeback of
+    //    each file starts as soon as it is extracted, so the disk works while the next one is decoded.
     for (const FileResource& f : files) {
-        bool ok = decompressEmbeddedZipToFile(fcTop, f);
-        if (!ok) {
+        if (!decompressEmbeddedZipToFile(fcTop, f)) {
             log_msg(MT_ERROR, "Failed to decompress %s to %s\n", f.destFilename.c_str(), f.tempFilename.c_str());
-        } else if (!syncPath(f.tempFilename, O_RDONLY)) {
-            log_msg(MT_ERROR, "Failed to write %s to disk\n", f.tempFilename.c_str());
-            ok = false;
+            removeTempFiles(files, 0);
+            return false;
         }
-        if (!ok) {
+        startWriteback(f.tempFilename);
+    }
+    for (const FileResource& f : files) {
+        if (!syncPath(f.tempFilename, O_RDONLY)) {
+            log_msg(MT_ERROR, "Failed to write %s to disk\n", f.tempFilename.c_str());
             removeTempFiles(files, 0);
             return false;
         }
