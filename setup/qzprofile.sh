@@ -21,11 +21,20 @@
 if [ "X$(echo -e X 2>/dev/null)" = "XX" ]; then ECHO="echo -e"; else ECHO="echo"; fi
 export ECHO
 
-# Run token: names this run's scratch files in /tmp.
-if [ "$(uname 2>/dev/null)" = Linux ]; then
-    PID=$(mktemp /tmp/prof_XXXXXXXXXX 2>/dev/null) || exit 1
-    rm -f "$PID"
-    PID=${PID##*/}.$$
+# The system's name; /proc tells it on Linux without starting uname. Every
+# process saved here counts, since the installer queries twice per run.
+if [ -r /proc/sys/kernel/ostype ]; then
+    read -r OS_NAME </proc/sys/kernel/ostype
+else
+    OS_NAME=$(uname 2>/dev/null)
+fi
+
+# Run token: names this run's scratch files in /tmp. The file that made it
+# unique goes with the scratch files at the end of the run.
+TOKEN_FILE=''
+if [ "$OS_NAME" = Linux ]; then
+    TOKEN_FILE=$(mktemp /tmp/prof_XXXXXXXXXX 2>/dev/null) || exit 1
+    PID=${TOKEN_FILE##*/}.$$
 else
     PID=prof_$$$(($$ + 52638))
 fi
@@ -483,7 +492,7 @@ END { exit other }
 rm_tmpfiles() {
     rm -f /tmp/filn_file.* /tmp/ifln_file.* /tmp/var_ifln_file.* /tmp/profile_found.* \
         /tmp/profile_final.* /tmp/mod_file2del.* /tmp/qzi_mod.* /tmp/jpriv_file.* \
-        /tmp/gpub_file.* /tmp/pr_line.* /tmp/profile1.* /tmp/*."$PID" 2>/dev/null
+        /tmp/gpub_file.* /tmp/pr_line.* /tmp/profile1.* /tmp/*."$PID" ${TOKEN_FILE:+"$TOKEN_FILE"} 2>/dev/null
 }
 
 # Permissions of a file from "ls -l", as an octal number for chmod.
@@ -899,7 +908,7 @@ if [ -L "$SELF" ]; then
     SELF=$(absolute "$_target")
 fi
 
-[ $# -gt 0 ] || exit 3
+[ $# -gt 0 ] || { rm_tmpfiles; exit 3; }
 
 AWK="awk"
 for _a in /usr/bin/nawk /bin/gawk /usr/bin/gawk /usr/local/bin/gawk; do
@@ -916,6 +925,7 @@ if [ "$SELF" != "${QZSHCOMP:-}/csutils/bin/qzprofile" ] \
     if [ -n "${QZSHCOMP:-}" ] && [ -f "$QZSHCOMP/csutils/bin/qzprofile" ]; then
         QZPROFILE_RUNONCE=1
         export QZPROFILE_RUNONCE
+        rm_tmpfiles
         /bin/sh "$QZSHCOMP/csutils/bin/qzprofile" "$@"
         exit $?
     fi
