@@ -20,7 +20,20 @@ mount -t tmpfs -o mode=0755 tarvo-sandbox "$base"
 mkdir "$base/etc" "$base/home"
 cp -a /etc/. "$base/etc/"
 mount --bind "$base/etc" /etc
+# A checkout or build below /tmp stays visible through the fresh /tmp.
+keep=()
+for dir in "$(cd "$(dirname "$0")/.." && pwd)" "${TARVO_BUILD:-}"; do
+    case $dir in /tmp/?*) keep+=("$dir") ;; esac
+done
+for i in "${!keep[@]}"; do
+    mkdir "$base/keep$i"
+    mount --bind "${keep[$i]}" "$base/keep$i"
+done
 mount -t tmpfs -o mode=1777 tarvo-tmp /tmp
+for i in "${!keep[@]}"; do
+    mkdir -p "${keep[$i]}"
+    mount --bind "$base/keep$i" "${keep[$i]}"
+done
 mount -t tmpfs -o mode=0755 tarvo-opt /opt
 export HOME=$base/home
 export TARVO_SANDBOX=1
