@@ -8,9 +8,7 @@ for SH in $SHELLS; do
     qzp -s QZSHCOMP /opt/x
     for v in 'a$b $(id) `id` \n \\x' "x&y|z*[w] it's;" '#c QZSHCOMP=/bad /p' 'bang!x a!'; do
         expect_status 0 "$SH: set [$v]" qzp -s ODD "$v"
-        expect_eq "$SH: query [$v]" "$(qzp -q ODD)" "$v"
-        expect_eq "$SH: dash login [$v]" "$(login_value dash ODD)" "$v"
-        expect_eq "$SH: tcsh login [$v]" "$(login_value tcsh ODD)" "$v"
+        expect_eq "$SH: query, dash and tcsh login [$v]" "$(qzp -q ODD)|$(login_sees dash ODD)|$(login_sees tcsh ODD)" "$v|$v|$v"
         expect_eq "$SH: one block [$v]" "$(grep -c '^ODD=' /etc/profile.QZ)" 1
     done
     expect_eq "$SH: values left QZSHCOMP alone" "$(qzp -q QZSHCOMP)" /opt/x

@@ -5,16 +5,14 @@
 #include "testutil.h"
 #include "versions.h"
 
-using testutil::exists;
-using testutil::freshDir;
-using testutil::readFile;
-using testutil::writeFile;
+using namespace testutil;
+using Names = std::vector<std::string>;
 
 namespace {
 
-std::vector<std::string> names(const FileCollection& fc)
+Names names(const FileCollection& fc)
 {
-    std::vector<std::string> out;
+    Names out;
     for (const FileResource& f : fc.files)
         out.push_back(f.destFilename);
     return out;
@@ -24,7 +22,7 @@ class FileLogTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        testutil::resetOptions();
+        resetOptions();
         g_thisKitVersionString = "5.2.4";
         g_existingVersionValue = NO_VERSION;
         installDir = freshDir("filelog") + "/TARVO";
@@ -37,38 +35,27 @@ protected:
 
 TEST_F(FileLogTest, MissingLogIsOnlyAnErrorWhenAnInstallationShouldHaveOne)
 {
-    struct Case {
-        const char* installed;
-        bool ok;
-    };
-    for (Case c : {Case{nullptr, true}, Case{"2.3.3", true}, Case{"5.2.4", false}}) {
+    for (const char* installed : {"", "2.3.3", "5.2.4"}) {
         std::remove(LOG_FILE_PATH);
-        g_existingVersionValue = c.installed ? getVersionValue(c.installed) : NO_VERSION;
+        g_existingVersionValue = *installed ? getVersionValue(installed) : NO_VERSION;
+        bool ok = std::string(installed) != "5.2.4", illegal = true;
         FileCollection fc;
-        bool illegal = true;
-        EXPECT_EQ(readInstalledFilesLog(installDir, fc, &illegal), c.ok) << (c.installed ? c.installed : "none");
+        EXPECT_EQ(readInstalledFilesLog(installDir, fc, &illegal), ok) << installed;
         EXPECT_FALSE(illegal);
         EXPECT_TRUE(fc.files.empty());
-        std::string expected = c.ok ? "" : "Unable to open installed files log file: " + filesDatPath(installDir) + "\n";
-        EXPECT_EQ(readFile(LOG_FILE_PATH), expected);
+        std::string expected = "Unable to open installed files log file: " + filesDatPath(installDir) + "\n";
+        EXPECT_EQ(readFile(LOG_FILE_PATH), ok ? "" : expected);
     }
 }
 
 TEST_F(FileLogTest, ReadsFirstWordsUpToTheSectionMarker)
 {
-    writeFile(filesDatPath(installDir),
-              "TARVO5/a/lib.so\n"
-              "   \t TARVO5/b/cfg  trailing words\n"
-              "\n"
-              " \t \n"
-              "TARVO5/uninstaller\n"
-              "*#*#*#*#*#-Environment\n"
-              "env.usr.QZLIB.set=1\n"
-              "after/the/marker\n");
+    writeFile(filesDatPath(installDir), "TARVO5/a/lib.so\n   \t TARVO5/b/cfg  trailing words\n\n \t \n"
+                                        "TARVO5/uninstaller\n*#*#*#*#*#-Environment\nenv.usr.QZLIB.set=1\nafter/it\n");
     FileCollection fc;
     fc.files.push_back(FileResource{"kept", "", 0});
     EXPECT_TRUE(readInstalledFilesLog(installDir, fc));
-    EXPECT_EQ(names(fc), (std::vector<std::string>{"kept", "TARVO5/a/lib.so", "TARVO5/b/cfg", "TARVO5/uninstaller"}));
+    EXPECT_EQ(names(fc), (Names{"kept", "TARVO5/a/lib.so", "TARVO5/b/cfg", "TARVO5/uninstaller"}));
     EXPECT_EQ(fc.files[1].lOffset, 0);
     EXPECT_EQ(fc.files[1].tempFilename, "");
 }
@@ -82,7 +69,7 @@ TEST_F(FileLogTest, DoubleDotAnywhereRejectsTheLog)
         bool illegal = false;
         EXPECT_FALSE(readInstalledFilesLog(installDir, fc, &illegal)) << bad;
         EXPECT_TRUE(illegal);
-        EXPECT_EQ(names(fc), std::vector<std::string>{"first/file"});
+        EXPECT_EQ(names(fc), Names{"first/file"});
         EXPECT_EQ(readFile(LOG_FILE_PATH), "The installed files log contains an illegal path. This file may have been "
                                            "altered with malicious intent. Exiting.\n");
     }
@@ -94,7 +81,7 @@ TEST_F(FileLogTest, ComposeAddsOnlyPayloadEntriesThatNoRecordedNameContains)
     zip.files = {{"lib/libx.so", "", 10}, {"lib/new.so", "", 20}, {"lib/new.so", "", 30}};
     log.files = {{"T/lib/libx.so.1", "", 0}};
     ComposeAllFileCollection(zip, log);
-    EXPECT_EQ(names(log), (std::vector<std::string>{"T/lib/libx.so.1", "lib/new.so"}));
+    EXPECT_EQ(names(log), (Names{"T/lib/libx.so.1", "lib/new.so"}));
     EXPECT_EQ(log.files[1].lOffset, 20);
 }
 
@@ -110,22 +97,18 @@ TEST_F(FileLogTest, RemoveTempFilesCleansOnlyPayloadDirectories)
                  {"TARVO5/missing/f", "", 0}};
     RemoveTempFiles(installDir, log);
     EXPECT_FALSE(exists(sub + "/pk.Ab12Cd"));
-    EXPECT_TRUE(exists(sub + "/xpk.1"));
-    EXPECT_TRUE(exists(sub + "/libx.so"));
-    EXPECT_TRUE(exists(installDir + "/pk.top"));
+    for (const std::string& kept : {sub + "/xpk.1", sub + "/libx.so", installDir + "/pk.top"})
+        EXPECT_TRUE(exists(kept)) << kept;
 }
 
 TEST_F(FileLogTest, UpdateWritesPathsThenTheSectionVerbatim)
 {
-    FileCollection fc;
+    FileCollection fc, back;
     fc.files = {{"TARVO5/a", "", 5}, {"TARVO5/b/c", "", 9}};
     std::string section = "*#*#*#*#*#-Environment\nenv.usr.QZSHCOMP.set=1\n";
     writeFile(filesDatPath(installDir), "old content that must go\n");
     EXPECT_TRUE(updateInstalledFilesLog(installDir, fc, section));
     EXPECT_EQ(readFile(filesDatPath(installDir)), "TARVO5/a\nTARVO5/b/c\n" + section);
-
-    // A written log reads back as the same list.
-    FileCollection back;
     EXPECT_TRUE(readInstalledFilesLog(installDir, back));
     EXPECT_EQ(names(back), names(fc));
 
