@@ -8,9 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "autolock.h"
 #include "testutil.h"
@@ -39,29 +37,12 @@ struct Timed {
     double seconds;
 };
 
-Timed timedLock(const char* path = LOCK)
+Timed timedLock()
 {
     auto start = std::chrono::steady_clock::now();
-    int result = lock_file(path);
+    int result = lock_file(LOCK);
     std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
     return {result, spent.count()};
-}
-
-// A live process of our own that does nothing until it is killed.
-pid_t startSleeper()
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (;;)
-            pause();
-    }
-    return pid;
-}
-
-void stop(pid_t pid)
-{
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
 }
 
 int exitCodeOf(pid_t pid)
@@ -71,13 +52,23 @@ int exitCodeOf(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+pid_t deadPid()
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
 class LockTest : public testing::Test {
 protected:
     void SetUp() override { unlink(LOCK); }
     void TearDown() override { unlink(LOCK); }
 };
 
-TEST_F(LockTest, FreeLockIsTakenWithOwnIdAndReleasedByTheDestructor)
+// A free lock, one holding our own ID and one of a dead or impossible owner are all ours at once.
+TEST_F(LockTest, FreeOwnOrStaleLockIsTakenAtOnceAndReleasedByTheDestructor)
 {
     {
         AutoLock lock(LOCK);
@@ -87,39 +78,15 @@ TEST_F(LockTest, FreeLockIsTakenWithOwnIdAndReleasedByTheDestructor)
         EXPECT_EQ(testutil::modeOf(LOCK), 0700u);
     }
     EXPECT_FALSE(exists(LOCK));
-}
 
-TEST_F(LockTest, OwnIdIsConfirmedAtOnceAndDeadOrImpossibleOwnersAreReplacedAtOnce)
-{
-    writeLock(pidBytes(getpid()));
-    Timed t = timedLock();
-    EXPECT_EQ(t.result, 1);
-    EXPECT_LT(t.seconds, 0.5);
-
-    pid_t dead = fork();
-    if (dead == 0)
-        _exit(0);
-    waitpid(dead, nullptr, 0);
-    for (int32_t owner : {static_cast<int32_t>(dead), 0, -1}) {
+    for (int32_t owner : {static_cast<int32_t>(getpid()), static_cast<int32_t>(deadPid()), 0, -1}) {
         SCOPED_TRACE(owner);
         writeLock(pidBytes(owner));
-        t = timedLock();
+        Timed t = timedLock();
         EXPECT_EQ(t.result, 1);
         EXPECT_LT(t.seconds, 0.5);
         EXPECT_EQ(readFile(LOCK), pidBytes(getpid()));
     }
-}
-
-TEST_F(LockTest, LiveOwnerOfThisUserMakesItGiveUpAfterThreeWaits)
-{
-    pid_t owner = startSleeper();
-    writeLock(pidBytes(owner));
-    Timed t = timedLock();
-    EXPECT_EQ(t.result, 0);
-    EXPECT_GT(t.seconds, 2.5);
-    EXPECT_LT(t.seconds, 5.0);
-    EXPECT_EQ(readFile(LOCK), pidBytes(owner));
-    stop(owner);
 }
 
 // Runs lock_file as user nobody; the result + 10 is the exit code, 91 when it took too long.
@@ -136,60 +103,50 @@ int lockAsNobody()
     return exitCodeOf(child);
 }
 
-// The probe fails with EPERM only for an unprivileged prober.
+// Both are -1 at once for an unprivileged run: a live owner that is not ours to probe
+// (the file is nobody's, so only the probe stops a takeover), and a stale file that
+// sticky /tmp does not let us delete, which must not be retried forever.
 TEST_F(LockTest, LockOfAnotherUserIsAnErrorForAnUnprivilegedRun)
 {
-    // The file is nobody's own, so only the probe can stop it from being taken over.
-    writeLock(pidBytes(getpid()), 0644);
-    ASSERT_EQ(chown(LOCK, 65534, 65534), 0);
-    EXPECT_EQ(lockAsNobody(), 9);  // -1 at once: owner alive, not ours to probe
-    EXPECT_EQ(readFile(LOCK), pidBytes(getpid()));
-
-    // A stale file that sticky /tmp does not let us delete must not be retried forever.
-    pid_t dead = fork();
-    if (dead == 0)
-        _exit(0);
-    waitpid(dead, nullptr, 0);
-    writeLock(pidBytes(dead), 0644);
-    EXPECT_EQ(lockAsNobody(), 9);
-    EXPECT_EQ(readFile(LOCK), pidBytes(dead));
+    for (pid_t owner : {getpid(), deadPid()}) {
+        SCOPED_TRACE(owner);
+        writeLock(pidBytes(owner), 0644);
+        if (owner == getpid()) {
+            ASSERT_EQ(chown(LOCK, 65534, 65534), 0);
+        }
+        EXPECT_EQ(lockAsNobody(), 9);
+        EXPECT_EQ(readFile(LOCK), pidBytes(owner));
+    }
 }
 
-TEST_F(LockTest, ShortFileOfADeadWriterIsTakenOverAfterThreeWaits)
+// A file too short for an ID is taken over after three waits, its writer having died;
+// a writer that is merely slow completes it, and its live owner makes us give up.
+TEST_F(LockTest, ShortFileIsTakenOverAfterThreeWaitsUnlessItGetsItsId)
 {
-    for (size_t size : {0u, 3u}) {
+    for (int size : {0, 3, -1}) {
         SCOPED_TRACE(size);
-        writeLock(std::string(size, '\x7f'));
+        writeLock(std::string(size < 0 ? 0 : size, '\x7f'));
+        pid_t writer = size < 0 ? fork() : 0;
+        ASSERT_GE(writer, 0);
+        if (size < 0 && writer == 0) {
+            usleep(1500 * 1000);
+            int32_t me = getpid();
+            int fd = open(LOCK, O_WRONLY);
+            if (fd < 0 || write(fd, &me, sizeof me) != static_cast<ssize_t>(sizeof me))
+                _exit(1);
+            for (;;)
+                pause();
+        }
         Timed t = timedLock();
-        EXPECT_EQ(t.result, 1);
+        EXPECT_EQ(t.result, writer > 0 ? 0 : 1);
         EXPECT_GT(t.seconds, 2.5);
         EXPECT_LT(t.seconds, 5.0);
-        EXPECT_EQ(readFile(LOCK), pidBytes(getpid()));
+        EXPECT_EQ(readFile(LOCK), pidBytes(writer > 0 ? writer : getpid()));
+        if (writer > 0) {
+            kill(writer, SIGKILL);
+            waitpid(writer, nullptr, 0);
+        }
     }
-}
-
-// A writer that is merely slow completes its file; the lock then belongs to it.
-TEST_F(LockTest, ShortFileThatGetsItsIdIsRespected)
-{
-    writeLock("");
-    pid_t writer = fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        usleep(1500 * 1000);
-        int32_t me = getpid();
-        int fd = open(LOCK, O_WRONLY);
-        bool ok = fd >= 0 && write(fd, &me, sizeof me) == static_cast<ssize_t>(sizeof me);
-        if (fd >= 0)
-            close(fd);
-        if (!ok)
-            _exit(1);
-        for (;;)
-            pause();
-    }
-    Timed t = timedLock();
-    EXPECT_EQ(t.result, 0);
-    EXPECT_EQ(readFile(LOCK), pidBytes(writer));
-    stop(writer);
 }
 
 TEST_F(LockTest, LinksAndUncreatablePathsAreErrors)
@@ -216,9 +173,9 @@ TEST_F(LockTest, RacingProcessesNeverHoldTheLockTogether)
     std::string marker = testutil::freshDir("race") + "/holder";
     int go[2];
     ASSERT_EQ(pipe(go), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < 4; ++i) {
-        pid_t pid = fork();
+    pid_t children[4];
+    for (pid_t& pid : children) {
+        pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             close(go[1]);
@@ -237,7 +194,6 @@ TEST_F(LockTest, RacingProcessesNeverHoldTheLockTogether)
             remove_lock(LOCK);
             _exit(0);
         }
-        children.push_back(pid);
     }
     close(go[0]);
     close(go[1]);  // start them all at once
@@ -261,11 +217,10 @@ TEST(LockData, ReadAndWriteMoveExactlyTheCountAcrossPartialTransfers)
         close(fds[0]);
         bool ok = AutoLock::write_data(fds[1], "ab", 2);
         usleep(100 * 1000);
-        ok = ok && AutoLock::write_data(fds[1], "cdef", 4);
-        _exit(ok ? 0 : 1);
+        _exit(ok && AutoLock::write_data(fds[1], "cdef", 4) ? 0 : 1);
     }
     close(fds[1]);
-    char buf[8] = {};
+    char buf[4];
     EXPECT_TRUE(AutoLock::read_data(fds[0], buf, 4));
     EXPECT_EQ(std::string(buf, 4), "abcd");
     // The writer is gone after two more bytes: a read past the end fails instead of waiting.

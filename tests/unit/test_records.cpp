@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -7,7 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
+#include <chrono>
+#include <filesystem>
 #include <set>
 
 #include "records.h"
@@ -23,12 +23,8 @@ const std::string HDR = SECTION_DELIMITER;
 std::set<std::string> listDir(const std::string& dir)
 {
     std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.insert(e->d_name);
-        closedir(d);
-    }
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename());
     return names;
 }
 
@@ -44,17 +40,15 @@ protected:
     std::string dir, db;
 };
 
-struct MatchRow {
-    const char* line;
-    int readRc;
-    const char* readValue;
-    bool removed;   // removeFileLine takes the line out
-    bool replaced;  // updateFileLine replaces it (else adds a new first line)
-};
-
 TEST_F(RecordsTest, MatchingRulesOfReadRemoveAndUpdate)
 {
-    const MatchRow rows[] = {
+    // removed: removeFileLine takes the line out; replaced: updateFileLine replaces it (else adds a first line).
+    const struct {
+        const char* line;
+        int readRc;
+        const char* readValue;
+        bool removed, replaced;
+    } rows[] = {
         {"CurrentVersion 5.2.4", 0, "5.2.4", true, true},
         {"currentversion 5.2.4", 0, "5.2.4", true, true},
         {"CurrentVersion ", 1, "", true, true},
@@ -67,7 +61,7 @@ TEST_F(RecordsTest, MatchingRulesOfReadRemoveAndUpdate)
         {"CurrentVersion 5.2.4\r", 0, "5.2.4\r", true, true},
         {"   ", 2, "untouched", false, false},
     };
-    for (const MatchRow& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
         const std::string original = std::string("APP1 1.0.0\n") + row.line + "\nAPP2 2.0.0\n";
 
@@ -110,7 +104,7 @@ TEST_F(RecordsTest, MissingAndEmptyFiles)
                                            "\nUnable to create/write to file " + missing + "\n");
 }
 
-TEST_F(RecordsTest, InsertPositionsOrderAndFinalLineWithoutLF)
+TEST_F(RecordsTest, InsertPositionsOrderFinalLineWithoutLFAndFirstOfTwo)
 {
     writeFile(db, "CurrentVersion 5.2.4\nAPP1 5.2.4\nAPP2 5.2.4");  // last line has no LF
     EXPECT_TRUE(updateFileLine(db, "APP3", "5.2.4", true));
@@ -123,22 +117,21 @@ TEST_F(RecordsTest, InsertPositionsOrderAndFinalLineWithoutLF)
     writeFile(db, "A 1\nB 2\nC 3");
     EXPECT_TRUE(removeFileLine(db, "B"));
     EXPECT_EQ(readFile(db), "A 1\nC 3\n");
-}
 
-TEST_F(RecordsTest, KeyPresentTwiceOnlyFirstLineIsTouched)
-{
+    // A key present twice: only its first line is touched.
     writeFile(db, "CurrentVersion 5.2.4\nAPP1 1\nX 0\nAPP1 2\n");
     EXPECT_TRUE(updateFileLine(db, "APP1", "3", true));
     EXPECT_EQ(readFile(db), "CurrentVersion 5.2.4\nAPP1 3\nX 0\nAPP1 2\n");
-    std::string value;
-    EXPECT_EQ(readFileLine(db, "APP1", value), 0);
-    EXPECT_EQ(value, "3");
     EXPECT_TRUE(removeFileLine(db, "APP1"));
     EXPECT_EQ(readFile(db), "CurrentVersion 5.2.4\nX 0\nAPP1 2\n");
 }
 
-TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndLeavesNoTemporary)
+// Stale temporaries of a killed run go; look-alikes and payload backups stay.
+TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndCleansTemporaries)
 {
+    writeFile(dir + "/.installdb.Ab12Cd", "stale");
+    writeFile(dir + "/.installdb.Ab12Cd.keep", "other");
+    writeFile(dir + "/pk.Ab12Cd", "payload backup");
     writeFile(db, "CurrentVersion 5.2.4\n");
     ASSERT_EQ(chmod(db.c_str(), 0600), 0);
     ASSERT_EQ(chown(db.c_str(), 65534, 65534), 0);
@@ -148,15 +141,6 @@ TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndLeavesNoTemporary)
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_uid, 65534u);
     EXPECT_EQ(st.st_gid, 65534u);
-    EXPECT_EQ(listDir(dir), std::set<std::string>{".installdb"});
-}
-
-TEST_F(RecordsTest, LeftoverTemporariesOfAKilledRunAreCleanedButLookalikesStay)
-{
-    writeFile(dir + "/.installdb.Ab12Cd", "stale");
-    writeFile(dir + "/.installdb.Ab12Cd.keep", "other");
-    writeFile(dir + "/pk.Ab12Cd", "payload backup");
-    EXPECT_TRUE(updateFileLine(db, "CurrentVersion", "5.2.4", false));
     EXPECT_EQ(listDir(dir), (std::set<std::string>{".installdb", ".installdb.Ab12Cd.keep", "pk.Ab12Cd"}));
 }
 
@@ -169,14 +153,7 @@ TEST_F(RecordsTest, FullDiskLeavesTheOldRegistryIntact)
     const std::string oldDat = "lib/a.so\n" + HDR + "Environment\nenv.usr.QZLIB.set=1\n";
     writeFile(db, old);
     writeFile(dir + "/files.dat", oldDat);
-    {
-        std::string chunk(4096, 'x');
-        FILE* filler = fopen((dir + "/filler").c_str(), "w");
-        ASSERT_NE(filler, nullptr);
-        while (fwrite(chunk.data(), 1, chunk.size(), filler) == chunk.size() && fflush(filler) == 0) {
-        }
-        fclose(filler);
-    }
+    std::system(("cat /dev/zero > '" + dir + "/filler' 2>/dev/null").c_str());
     EXPECT_FALSE(updateFileLine(db, "APP2", std::string(100000, 'v'), true));
     EXPECT_EQ(readFile(db), old);
     std::vector<std::string> big{HDR + "Environment", std::string(100000, 'e')};
@@ -195,11 +172,9 @@ TEST_F(RecordsTest, KilledWriterLeavesOldOrNewRegistryNeverAShortenedOne)
     const std::string b = "CurrentVersion 2.2.2\n" + callers;
     writeFile(db, a);
     // Kill at moments spread over a few rewrites, whatever this machine's speed.
-    timespec t0, t1;
-    clock_gettime(CLOCK_MONOTONIC, &t0);
+    auto t0 = std::chrono::steady_clock::now();
     ASSERT_TRUE(updateFileLine(db, "CurrentVersion", "1.1.1", false));
-    clock_gettime(CLOCK_MONOTONIC, &t1);
-    long rewriteUs = (t1.tv_sec - t0.tv_sec) * 1000000L + (t1.tv_nsec - t0.tv_nsec) / 1000 + 1;
+    long rewriteUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count() + 1;
     ASSERT_EQ(readFile(db), a);
 
     int sawA = 0, sawB = 0;
@@ -249,49 +224,31 @@ TEST_F(RecordsTest, ReadLinesAndInPlaceRewrite)
     EXPECT_EQ(after.st_mode & 07777, 0640u);
 }
 
-class SectionsTest : public RecordsTest {
-protected:
-    void SetUp() override
-    {
-        RecordsTest::SetUp();
-        dat = dir + "/files.dat";
-    }
-    std::string dat;
-};
-
-TEST_F(SectionsTest, ReadingStopsAtAnyDelimiterLineAndFindsOnlyExactHeaders)
+TEST_F(RecordsTest, SectionsReadStopAtAnyDelimiterAndUpdateMovesToTheEnd)
 {
+    const std::string dat = dir + "/files.dat", missing = dir + "/missing";
     // "B " with a trailing blank is no header of B, but it still ends A.
     writeFile(dat, "lib/a.so\n" + HDR + "A\na1\na2\n" + HDR + "B \nx\n" + HDR + "B\nb1");
-    auto a = readSectionFromFilesDatAsVector(dat, "A");
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(*a, (std::vector<std::string>{HDR + "A", "a1", "a2"}));
-    auto b = readSectionFromFilesDatAsVector(dat, "B");
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(*b, (std::vector<std::string>{HDR + "B", "b1"}));
+    using Lines = std::vector<std::string>;
+    auto a = readSectionFromFilesDatAsVector(dat, "A"), b = readSectionFromFilesDatAsVector(dat, "B");
     auto none = readSectionFromFilesDatAsVector(dat, "Environment");
-    ASSERT_NE(none, nullptr);
+    ASSERT_TRUE(a && b && none);
+    EXPECT_EQ(*a, (Lines{HDR + "A", "a1", "a2"}));
+    EXPECT_EQ(*b, (Lines{HDR + "B", "b1"}));
     EXPECT_TRUE(none->empty());
-    EXPECT_EQ(readSectionFromFilesDatAsVector(dir + "/missing", "A"), nullptr);
-
+    EXPECT_EQ(readSectionFromFilesDatAsVector(missing, "A"), nullptr);
     EXPECT_EQ(readSectionFromFilesDatAsString(dat, "A"), HDR + "A\na1\na2\n");
     EXPECT_EQ(readSectionFromFilesDatAsString(dat, "C"), "");
-    EXPECT_EQ(readSectionFromFilesDatAsString(dir + "/missing", "A"), "");
-}
+    EXPECT_EQ(readSectionFromFilesDatAsString(missing, "A"), "");
 
-TEST_F(SectionsTest, UpdateMovesTheSectionToTheEndAndKeepsTheRest)
-{
     writeFile(dat, "f1\nf2\n" + HDR + "A\na1\n" + HDR + "B\nb1\n" + HDR + "A\na-dup");
-    std::vector<std::string> fresh{HDR + "A", "new1", "new2"};
+    Lines fresh{HDR + "A", "new1", "new2"}, c{HDR + "C", "c1"};
     EXPECT_EQ(updateSectionInFilesDat(dat, "A", &fresh), 0);
     EXPECT_EQ(readFile(dat), "f1\nf2\n" + HDR + "B\nb1\n" + HDR + "A\nnew1\nnew2\n");
-
-    std::vector<std::string> c{HDR + "C", "c1"};
     EXPECT_EQ(updateSectionInFilesDat(dat, "C", &c), 0);
     EXPECT_EQ(readFile(dat), "f1\nf2\n" + HDR + "B\nb1\n" + HDR + "A\nnew1\nnew2\n" + HDR + "C\nc1\n");
-
-    EXPECT_EQ(updateSectionInFilesDat(dir + "/new.dat", "C", &c), 0);
-    EXPECT_EQ(readFile(dir + "/new.dat"), HDR + "C\nc1\n");
+    EXPECT_EQ(updateSectionInFilesDat(missing, "C", &c), 0);
+    EXPECT_EQ(readFile(missing), HDR + "C\nc1\n");
     EXPECT_EQ(updateSectionInFilesDat(dir + "/no/such/files.dat", "C", &c), 1);
 }
 

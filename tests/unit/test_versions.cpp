@@ -31,20 +31,15 @@ protected:
 TEST(VersionValue, AcceptedAndRejectedStrings)
 {
     EXPECT_EQ(getVersionString(5, 2, 4), "5.2.4");
-
-    EXPECT_EQ(getVersionValue("5.2.4"), 5002004u);
-    EXPECT_EQ(getVersionValue("2.3.3"), 2003003u);
-    EXPECT_EQ(getVersionValue("1000.1000.1000"), 1001001000u);
-    EXPECT_EQ(getVersionValue("0.0.0"), 0u);
-    EXPECT_EQ(getVersionValue("05.02.04"), 5002004u);
+    const std::pair<const char*, uint64_t> accepted[] = {
+        {"5.2.4", 5002004u}, {"2.3.3", 2003003u}, {"1000.1000.1000", 1001001000u}, {"0.0.0", 0u}, {"05.02.04", 5002004u}};
+    for (const auto& row : accepted)
+        EXPECT_EQ(getVersionValue(row.first), row.second) << row.first;
     EXPECT_GT(getVersionValue("5.10.0"), getVersionValue("5.9.9"));
-
     for (const char* bad : {"1001.0.0", "5.1001.0", "5.2.1001", "5.2", "5..4", ".2.4", "5.2.", "5.2.4.1", "V5.2.4",
                             "5.2.x", "", "+5.2.4", "5.-2.4", " 5.2.4", "5.2.4 ", "5.2.4\r",
-                            "99999999999999999999.0.0"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_EQ(getVersionValue(bad), NO_VERSION);
-    }
+                            "99999999999999999999.0.0"})
+        EXPECT_EQ(getVersionValue(bad), NO_VERSION) << bad;
 }
 
 TEST_F(VersionsTest, ExistingVersionResults)
@@ -102,10 +97,7 @@ TEST_F(VersionsTest, DependantsAddCheckCountRemove)
 
     writeFile(db, "CurrentVersion 5.2.4\nAPP1 \n");  // registered without a version does not count
     EXPECT_FALSE(checkDependency(dir, version));
-}
 
-TEST_F(VersionsTest, AddDependencyFailureNamesTheRegistry)
-{
     std::string missing = dir + "/absent";
     EXPECT_FALSE(addDependency(missing));
     EXPECT_NE(readFile(LOG_FILE_PATH).find("Failed to add dependency to " + installDbPath(missing) + ".\n"),
