@@ -524,6 +524,7 @@ record_modes() {
 }
 
 restore_modes() {
+    [ -n "${SAVED_MODES:-}" ] || return 0
     printf '%s' "${SAVED_MODES:-}" | while IFS= read -r _line; do
         [ -f "${_line#* }" ] && chmod "${_line%% *}" "${_line#* }" 2>/dev/null
     done
@@ -891,13 +892,19 @@ repair() {
 
 # ------------------------------------------------------------------ start
 
-# Own absolute path; a symbolic link is followed once.
+# Own absolute path; a symbolic link is followed once. absolute sets _abs
+# without a subshell when the path is already absolute and plain.
 absolute() {
+    case $1 in
+        */./* | */../* | *//*) ;;
+        /*) _abs=$1; return 0 ;;
+    esac
     case $1 in */*) _d=${1%/*} ;; *) _d=. ;; esac
     _d=$(cd -- "${_d:-/}" 2>/dev/null && pwd) || _d=${1%/*}
-    printf '%s/%s\n' "${_d%/}" "${1##*/}"
+    _abs=${_d%/}/${1##*/}
 }
-SELF=$(absolute "$0")
+absolute "$0"
+SELF=$_abs
 if [ -L "$SELF" ]; then
     # shellcheck disable=SC2012 # readlink is not everywhere; ls -l shows the target
     _target=$(ls -l -- "$SELF" | sed 's/^.* -> //')
@@ -905,7 +912,8 @@ if [ -L "$SELF" ]; then
         /*) ;;
         *) _target=${SELF%/*}/$_target ;;
     esac
-    SELF=$(absolute "$_target")
+    absolute "$_target"
+    SELF=$_abs
 fi
 
 [ $# -gt 0 ] || { rm_tmpfiles; exit 3; }
