@@ -160,15 +160,16 @@ bool updateInstalledFilesLog(const std::string& szInstallDir, const FileCollecti
 {
     std::string path = filesDatPath(szInstallDir);
     std::string content;
-    for (const FileResource& f : fcInstallLog.files) {
-        log_msg(MT_VV, "Making entry for file %s in files.dat file \n", f.destFilename.c_str());
+    for (const FileResource& f : fcInstallLog.files)
         content += f.destFilename + "\n";
-    }
     content += environ_section_contents;
     if (!replaceRecordFile(path, content)) {
         log_msg(MT_INFO, "Unable to open %s for writing, installed file log update failed.\n", path.c_str());
         return false;
     }
+    // Entries are reported only once the log could be written.
+    for (const FileResource& f : fcInstallLog.files)
+        log_msg(MT_VV, "Making entry for file %s in files.dat file \n", f.destFilename.c_str());
     log_msg(MT_INFO, "Updated installed files log: %s\n", path.c_str());
     return true;
 }

@@ -117,15 +117,15 @@ int readDataTable(FILE* f, FileCollection& fc)
         return 1;
     }
 
-    // A length that reaches before the file's start, or a negative one that
-    // points past the ";", cannot describe a catalog.
+    // A length that reaches before the file's start cannot describe a catalog.
     off_t start = semicolon - static_cast<off_t>(n) + 2;
-    if (start < 0 || start > semicolon + 1 || fseeko(f, start, SEEK_SET) != 0 || ferror(f)) {
+    if (start < 0 || fseeko(f, start, SEEK_SET) != 0 || ferror(f)) {
         log_msg(MT_ERROR, "Unable to read data from the starting of data section embedded in file \n");
         return 1;
     }
 
-    char* buffer = static_cast<char*>(malloc(static_cast<size_t>(n)));
+    // No buffer of a negative length exists.
+    char* buffer = n < 0 ? nullptr : static_cast<char*>(malloc(static_cast<size_t>(n)));
     if (buffer == nullptr) {
         log_msg(MT_ERROR, "Out of memory\n");
         return 1;

@@ -25,7 +25,7 @@ const mode_t INSTALLED_MODE = 0755;
 bool pathExists(const std::string& path)
 {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return stat(path.c_str(), &st) == 0;
 }
 
 // Creates a unique empty file from dir + TEMP_TEMPLATE; false when the name is too long or mkstemp fails.
@@ -37,8 +37,14 @@ bool makeUniqueFile(const std::string& dir, std::string& made)
     char buffer[NAME_BUFFER] = {};
     memcpy(buffer, pattern.c_str(), pattern.size());
     int fd = mkstemp(buffer);
-    if (fd < 0)
+    if (fd < 1) {
+        // Descriptor 0 is not trusted as a result; drop what it created.
+        if (fd == 0) {
+            close(fd);
+            unlink(buffer);
+        }
         return false;
+    }
     close(fd);
     made = buffer;
     return true;

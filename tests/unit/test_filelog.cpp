@@ -113,8 +113,12 @@ TEST_F(FileLogTest, UpdateWritesPathsThenTheSectionVerbatim)
     EXPECT_EQ(names(back), names(fc));
 
     std::string nowhere = installDir + "/missing";
+    resetOptions();
+    g_opts.verbose = g_opts.veryverbose = true;
     EXPECT_FALSE(updateInstalledFilesLog(nowhere, fc, ""));
     EXPECT_FALSE(exists(filesDatPath(nowhere)));
+    EXPECT_EQ(readFile(LOG_FILE_PATH),
+              "Unable to open " + filesDatPath(nowhere) + " for writing, installed file log update failed.\n");
 }
 
 }  // namespace

@@ -106,6 +106,7 @@ TEST_F(PayloadTest, CatalogTable)
         {image + "a=1;\n", 1, "Unable to retieve data section size in embedded file 0 \n", ""},
         {"a=1;99\n", 1, "Unable to read data from the starting of data section embedded in file \n", ""},
         {"a=1;5\n", 0, "", "a=1;"},  // reaching exactly the first byte
+        {image + "a=1;-5\n", 1, "Out of memory\n", ""},
         {image + withTrailer(big), 0, "", big},
         // Without the line feed the last byte is still skipped: ";368" reads as 36.
         {image + shippedCatalog() + "368", 0, "", "Linux/ppc64/64/uninstaller=4066686;"},
