@@ -97,11 +97,16 @@ std::string joinLines(const std::vector<std::string>& lines)
 // Creates the file when missing without touching its content; false when that is impossible.
 bool ensureWritable(const std::string& path)
 {
+    struct stat st;
+    bool existed = stat(path.c_str(), &st) == 0;
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         log_msg(MT_ERROR, "Unable to create/write to file %s\n", path.c_str());
         return false;
     }
+    // A new record gets 0644 whatever the umask, so that every user can read the registry.
+    if (!existed)
+        fchmod(fd, 0644);
     close(fd);
     return true;
 }

@@ -93,7 +93,9 @@ TEST_F(RecordsTest, MissingAndEmptyFiles)
     EXPECT_EQ(value, "keep");
 
     std::remove(db.c_str());
+    umask(077);
     EXPECT_TRUE(updateFileLine(db, "CurrentVersion", "5.2.4", true));
+    umask(022);
     EXPECT_EQ(readFile(db), "CurrentVersion 5.2.4\n");
     EXPECT_EQ(testutil::modeOf(db), 0644u);
 
