@@ -12,7 +12,7 @@ namespace {
 
 const int MAX_FAILED_ATTEMPTS = 2;  // the third failed attempt gives up
 
-enum class ReadResult { PID, SHORT, ERROR, GONE, NO_ACCESS };
+enum class ReadResult { PID, SHORT, ERROR, NO_ACCESS };
 
 // Reads the owner's ID from an existing lock file. SHORT: the file ends before
 // four bytes; seen then identifies it, so that a later removal can check it is the same file.
@@ -20,7 +20,7 @@ ReadResult readOwner(const char* path, int32_t* pid, struct stat* seen)
 {
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return errno == ENOENT ? ReadResult::GONE : ReadResult::NO_ACCESS;
+        return ReadResult::NO_ACCESS;
     ReadResult result = ReadResult::PID;
     if (!AutoLock::read_data(fd, pid, sizeof *pid)) {
         result = ReadResult::ERROR;
@@ -114,8 +114,6 @@ int lock_file(const char* path)
         ReadResult read = readOwner(path, &owner, &seen);
         if (read == ReadResult::NO_ACCESS)
             return -1;
-        if (read == ReadResult::GONE)  // its owner released it just now
-            continue;
         if (read == ReadResult::PID) {
             if (owner == ownPid)
                 return 1;
