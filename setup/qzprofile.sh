@@ -241,15 +241,16 @@ function shword(s,   out, i, n, c, q) {
     }
     return out
 }
+# A candidate with no text at all (V= followed by ";" or nothing) ends the
+# list of that file; one that only unquotes to nothing, like V="", is a value.
 {
     p = assign_pos($0, V)
     if (!p || comment_names($0, V)) next
-    cand = shword(substr($0, p + length(V) + 1))
+    rest = substr($0, p + length(V) + 1)
     f = FILENAME
-    if (!(f in seen)) { seen[f] = 1; val[f] = "" }
     if (stop[f]) next
-    if (cand == "") { stop[f] = 1; next }
-    val[f] = cand
+    if (rest == "" || substr(rest, 1, 1) == ";") { stop[f] = 1; next }
+    seen[f] = 1; val[f] = shword(rest)
 }
 END {
     if ("/etc/profile.QZ" in seen) { print val["/etc/profile.QZ"]; exit 0 }

@@ -68,8 +68,10 @@ for SH in $SHELLS; do
     expect_out "$SH: unknown query" "116:" qzp -q NOT_THERE
     clean_machine
     expect_out "$SH: QZSHCOMP on a clean machine" "116:" qzp -q QZSHCOMP
-    printf 'EMPTYV=; export EMPTYV\n' >>/etc/profile
+    printf 'EMPTYV=""; export EMPTYV\nNOV=/a; export NOV\nNOV=; export NOV\nNOV=/b; export NOV\n' >>/etc/profile
+    printf 'NOV=; export NOV\n' >/etc/profile.QZ
     expect_out "$SH: empty value" "113:" qzp -q EMPTYV
+    expect_out "$SH: a bare V= ends the list and yields no value" "0:/a" qzp -q NOV
 
     # Update_Profile other than 1 leaves the login files alone.
     clean_machine
