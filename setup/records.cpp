@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "autolock.h"  // AutoLock::write_data: whole writes that survive EINTR
 #include "log.h"
 #include "types.h"
 
@@ -108,23 +109,6 @@ bool ensureWritable(const std::string& path)
     if (!existed)
         fchmod(fd, 0644);
     close(fd);
-    return true;
-}
-
-bool writeAll(int fd, const std::string& content)
-{
-    const char* data = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        left -= size_t(n);
-    }
     return true;
 }
 
@@ -240,7 +224,7 @@ bool replaceRecordFile(const std::string& path, const std::string& content)
         return false;
     const char* tempName = name.data();
 
-    bool ok = writeAll(fd, content) && fchmod(fd, mode) == 0;
+    bool ok = AutoLock::write_data(fd, content.data(), content.size()) && fchmod(fd, mode) == 0;
     // Keep a registry that someone handed to another owner with that owner.
     if (ok && hadOld && (old.st_uid != geteuid() || old.st_gid != getegid()))
         ok = fchown(fd, old.st_uid, old.st_gid) == 0;
@@ -260,7 +244,8 @@ bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lin
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, joinLines(lines));
+    const std::string text = joinLines(lines);
+    bool ok = AutoLock::write_data(fd, text.data(), text.size());
     ok = (close(fd) == 0) && ok;
     return ok;
 }
