@@ -30,14 +30,20 @@ else
 fi
 
 # Run token: names this run's scratch files in /tmp. The file that made it
-# unique goes with the scratch files at the end of the run.
-TOKEN_FILE=''
-if [ "$OS_NAME" = Linux ]; then
-    TOKEN_FILE=$(mktemp /tmp/prof_XXXXXXXXXX 2>/dev/null) || exit 1
-    PID=${TOKEN_FILE##*/}.$$
-else
-    PID=prof_$$$(($$ + 52638))
-fi
+# unique goes with the scratch files at the end of the run. Queries and help
+# write no scratch file, so they make no token.
+TOKEN_FILE='' PID=''
+case ${1:-} in
+    -q | -h | -\?) ;;
+    *)
+        if [ "$OS_NAME" = Linux ]; then
+            TOKEN_FILE=$(mktemp /tmp/prof_XXXXXXXXXX 2>/dev/null) || exit 1
+            PID=${TOKEN_FILE##*/}.$$
+        else
+            PID=prof_$$$(($$ + 52638))
+        fi
+        ;;
+esac
 
 PROFILE_QZ=/etc/profile.QZ
 CSH_QZ=/etc/csh_login.QZ
@@ -490,10 +496,15 @@ END { exit other }
 
 # ---------------------------------------------------------------- helpers
 
+# rm runs only when something is there to remove: most queries leave nothing.
 rm_tmpfiles() {
-    rm -f /tmp/filn_file.* /tmp/ifln_file.* /tmp/var_ifln_file.* /tmp/profile_found.* \
+    set --
+    for _f in /tmp/filn_file.* /tmp/ifln_file.* /tmp/var_ifln_file.* /tmp/profile_found.* \
         /tmp/profile_final.* /tmp/mod_file2del.* /tmp/qzi_mod.* /tmp/jpriv_file.* \
-        /tmp/gpub_file.* /tmp/pr_line.* /tmp/profile1.* /tmp/*."$PID" ${TOKEN_FILE:+"$TOKEN_FILE"} 2>/dev/null
+        /tmp/gpub_file.* /tmp/pr_line.* /tmp/profile1.* ${PID:+/tmp/*.$PID} ${TOKEN_FILE:+"$TOKEN_FILE"}; do
+        if [ -e "$_f" ] || [ -L "$_f" ]; then set -- "$@" "$_f"; fi
+    done
+    [ $# -eq 0 ] || rm -f "$@" 2>/dev/null
 }
 
 # Permissions of a file from "ls -l", as an octal number for chmod.
