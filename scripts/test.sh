@@ -1,14 +1,16 @@
 #!/bin/bash
 # Builds everything and runs the whole suite: plain, then under AddressSanitizer and
-# UndefinedBehaviorSanitizer, plus shellcheck of the profile utility.
+# UndefinedBehaviorSanitizer, plus shellcheck of the profile utility and a lint of the manual pages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux
+need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux mandoc man-db
 jobs=$(nproc)
 
 shellcheck -s sh setup/qzprofile.sh
 echo "shellcheck: setup/qzprofile.sh is clean"
+mandoc -Tlint man/*.[18]
+echo "mandoc: the manual pages are clean"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
