@@ -57,7 +57,7 @@ EOF
 rm -rf /opt/QZ
 printf 'PS1=x\nmine\n' >"$HOME/.profile"
 chmod 0200 "$HOME/.profile"
-run_kit timeout 20 setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search "$KIT" install caller=APP1 env=user
+bounded_run setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search "$KIT" install caller=APP1 env=user
 expect_rc 3 "install with an unreadable profile"
 expect_contains $LOG "Unable to read $HOME/.profile, environment variable setting failed"
 expect_file "$HOME/.profile" $'PS1=x\nmine\n'

@@ -47,6 +47,9 @@ inline std::string file(const std::string& name, const std::string& text)
     return path;
 }
 
-inline std::string text(const uint8_t* data, size_t size) { return std::string(reinterpret_cast<const char*>(data), size); }
+inline std::string text(const uint8_t* data, size_t size)
+{
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
 
 }  // namespace fuzz
