@@ -7,20 +7,35 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+
+#include "log.h"
 
 namespace {
 
 const int MAX_FAILED_ATTEMPTS = 2;  // the third failed attempt gives up
 
-enum class ReadResult { PID, SHORT, ERROR, NO_ACCESS };
+enum class ReadResult { PID, SHORT, ERROR, NO_ACCESS, GONE, NOT_REGULAR };
 
 // Reads the owner's ID from an existing lock file. SHORT: the file ends before
 // four bytes; seen then identifies it, so that a later removal can check it is the same file.
+// Anyone can plant a FIFO, socket, link or directory at the name: such a thing is
+// never waited on (O_NONBLOCK) nor read, only reported as NOT_REGULAR.
 ReadResult readOwner(const char* path, int32_t* pid, struct stat* seen)
 {
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return ReadResult::NO_ACCESS;
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int openError = errno;
+        struct stat st;
+        if (lstat(path, &st) != 0)
+            return errno == ENOENT ? ReadResult::GONE : ReadResult::NO_ACCESS;
+        errno = openError;
+        return S_ISREG(st.st_mode) ? ReadResult::NO_ACCESS : ReadResult::NOT_REGULAR;
+    }
+    if (fstat(fd, seen) != 0 || !S_ISREG(seen->st_mode)) {
+        close(fd);
+        return ReadResult::NOT_REGULAR;
+    }
     ReadResult result = ReadResult::PID;
     if (!AutoLock::read_data(fd, pid, sizeof *pid)) {
         result = ReadResult::ERROR;
@@ -42,8 +57,35 @@ bool stillSameShortFile(const char* path, const struct stat& seen)
 // A stale file we may not delete (another user's, in sticky /tmp) would otherwise be retried forever.
 bool removeStale(const char* path)
 {
-    return unlink(path) == 0 || errno == ENOENT;
+    if (unlink(path) == 0 || errno == ENOENT)
+        return true;
+    // An empty directory planted at the name goes too; anything with content stays and refuses the run.
+    return errno == EISDIR && (rmdir(path) == 0 || errno == ENOENT);
 }
+
+// Every refusal names the file and says what is wrong: only a live owner means that another installer runs.
+int refuseRunning(const char* path)
+{
+    log_msg(MT_ERROR, "This installer application is already running in another process.\nLock file: %s\n", path);
+    return 0;
+}
+
+// A stale or planted lock file that stays would block every later run: say so, and what to do.
+int refuseStuck(const char* path, const char* why)
+{
+    log_msg(MT_ERROR, "The lock file %s %s and cannot be removed (%s); remove it and run the installer again\n", path,
+            why, strerror(errno));
+    return -1;
+}
+
+int refuseAccess(const char* path, const char* action)
+{
+    log_msg(MT_ERROR, "Unable to %s the lock file %s (%s)\n", action, path, strerror(errno));
+    return -1;
+}
+
+const char STALE[] = "is left from a run that has ended";
+const char NOT_REGULAR[] = "is not a regular file";
 
 }  // namespace
 
@@ -102,41 +144,50 @@ int lock_file(const char* path)
             bool written = AutoLock::write_data(fd, &ownPid, sizeof ownPid);
             close(fd);
             if (!written)
-                return -1;
+                return refuseAccess(path, "write");
             // Confirmed only by reading our ID back: a racing process may have replaced the file.
             continue;
         }
         if (errno != EEXIST)
-            return -1;
+            return refuseAccess(path, "create");
 
         int32_t owner = 0;
         struct stat seen {};
         ReadResult read = readOwner(path, &owner, &seen);
+        if (read == ReadResult::GONE)  // released between our create and our open
+            continue;
         if (read == ReadResult::NO_ACCESS)
-            return -1;
+            return refuseAccess(path, "read");
+        if (read == ReadResult::NOT_REGULAR) {
+            if (!removeStale(path))
+                return refuseStuck(path, NOT_REGULAR);
+            continue;
+        }
         if (read == ReadResult::PID) {
             if (owner == ownPid)
                 return 1;
             // No process has an ID below 1; kill() would address a whole group instead.
             bool stale = owner <= 0;
             if (!stale && kill(owner, 0) != 0) {
-                if (errno != ESRCH)
+                if (errno != ESRCH) {
+                    refuseRunning(path);
                     return -1;
+                }
                 stale = true;
             }
             if (stale) {
                 if (!removeStale(path))
-                    return -1;
+                    return refuseStuck(path, STALE);
                 continue;
             }
         }
         sleep(1);
         if (++failed > MAX_FAILED_ATTEMPTS) {
             if (read != ReadResult::SHORT)
-                return 0;
+                return refuseRunning(path);
             // Still without an ID after three waits: its writer died between creating and writing it.
             if (stillSameShortFile(path, seen) && !removeStale(path))
-                return -1;
+                return refuseStuck(path, STALE);
         }
     }
 }

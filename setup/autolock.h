@@ -20,5 +20,6 @@ public:
 };
 
 // 1 obtained, 0 held by another live process (after three one-second waits), -1 error.
+// Every refusal is logged with the file name and its reason.
 int lock_file(const char* path);
 void remove_lock(const char* path);

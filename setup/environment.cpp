@@ -1,8 +1,10 @@
 #include "environment.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -21,10 +23,18 @@ std::string parentOf(const std::string& dir)
     return slash == std::string::npos ? dir : dir.substr(0, slash);
 }
 
-// The line written into $HOME/.profile: the value always quoted.
+// The line written into $HOME/.profile and looked for on removal: the value always quoted, with the
+// characters that stay special inside double quotes escaped, so that a login shell reads the very
+// directory and a crafted one cannot run code at every login.
 std::string profileLine(const std::string& name, const std::string& value)
 {
-    return name + "=\"" + value + "\"; export " + name;
+    std::string line = name + "=\"";
+    for (char c : value) {
+        if (c == '"' || c == '$' || c == '`' || c == '\\')
+            line += '\\';
+        line += c;
+    }
+    return line + "\"; export " + name;
 }
 
 // Only a present variable can switch updates off; a value without digits reads as 0, as with strtol.
@@ -163,6 +173,12 @@ bool insert_lines_in_file(const std::string& szFilename, const std::vector<std::
     log_msg(MT_VV, "Setting environment variable in %s file\n", szFilename.c_str());
     std::vector<std::string> lines;
     if (!readLines(szFilename, lines)) {
+        // Only a missing file may be started afresh: rewriting one we could not read would empty it.
+        struct stat st;
+        if (stat(szFilename.c_str(), &st) == 0 || errno != ENOENT) {
+            log_msg(MT_ERROR, "Unable to read %s, environment variable setting failed\n", szFilename.c_str());
+            return false;
+        }
         log_msg(MT_INFO, "Unable to open %s , will attempt to create file\n", szFilename.c_str());
         lines.clear();
     }

@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -34,10 +35,16 @@ void log_msg(MessageType messageType, const char* message, ...)
     }
     if (!toLogFile(messageType))
         return;
-    // Never follow a link planted at the log's name: we run as root in a shared /tmp.
-    int fd = open(LOG_FILE_PATH, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Anyone can plant something at the log's name in the shared /tmp: a symbolic link or a hard link
+    // to a file of theirs or ours, or a FIFO that would block us. Write only to a plain file of one link.
+    int fd = open(LOG_FILE_PATH, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        close(fd);
+        return;
+    }
     FILE* file = fdopen(fd, "a");
     if (!file) {
         close(fd);

@@ -162,12 +162,10 @@ int pseudo_main(int argc, char* argv[])
     int result = RESULT_FAILURE;
     {
         // The lock comes first, so that a refused run leaves the running run's log alone.
+        // A refusal has been reported by lock_file, which alone knows why.
         AutoLock lock(LOCK_FILE_PATH);
         if (lock.gotLock)
             remove_temp_install_log_file();
-        else
-            log_msg(MT_ERROR, "This installer application is already running in another process.\nLock file: %s\n",
-                    LOCK_FILE_PATH);
 
         if (!write_temp_qzprofile())
             log_msg(MT_ERROR, "Failed to extract qzprofile\n");

@@ -53,7 +53,7 @@ run_kit() {
     RC=0
     "$@" >"$OUT" 2>"$ERR" || RC=$?
 }
-expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $(tail -3 /tmp/tarvo_install.log 2>/dev/null))"; fi; }
+expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $([ -f /tmp/tarvo_install.log ] && tail -3 /tmp/tarvo_install.log))"; fi; }
 
 # payload_bytes KIT PATH : the decompressed payload file PATH of KIT on stdout.
 payload_bytes() {
