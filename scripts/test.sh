@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux
+need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux strace
 jobs=$(nproc)
 
 shellcheck -s sh setup/qzprofile.sh
