@@ -134,7 +134,7 @@ while read -r -u 3 phase calls fault percents; do
         case $KNOWN_POINTS in *" $phase:$calls:$fault:$pct "*) FAIL_TAG=KNOWN ;; esac
         rm -rf /opt/QZ && cp -a "$W/$phase.tree" /opt/QZ
         RC=0
-        { timeout -s KILL 20 "${cmd[@]}" </dev/null >/dev/null 2>&1 || RC=$?; } 2>/dev/null
+        { env "$UNDER_STRACE" timeout -s KILL 20 "${cmd[@]}" </dev/null >/dev/null 2>&1 || RC=$?; } 2>/dev/null
         case $fault:$RC in *:0) finished "$phase" "$what (status 0)" ;; KILL:* | *:3) pass ;; *) fail "$what: status $RC" ;; esac
         files_whole "$phase" "$what"
         records_whole "$phase" "$what"
