@@ -15,6 +15,7 @@
 #include "options.h"
 #include "payload.h"
 #include "qzprofile.h"
+#include "records.h"
 #include "removal.h"
 #include "types.h"
 #include "versions.h"
@@ -117,6 +118,7 @@ int runRequest(int argc, char* argv[])
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
     if (!Check_InstallDir_Attr(installDir))
         return RESULT_FAILURE;
+    removeRecordTemporaries(installDir);
 
     int existing = getExistingVersion(g_existingVersionString, &g_existingVersionValue, installDir);
     if (existing == 0) {
