@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "autolock.h"
@@ -157,6 +159,22 @@ int runRequest(int argc, char* argv[])
     return RESULT_SUCCESS;
 }
 
+// An exception, out of memory included, fails the run like any other failure, so that the caller
+// still gets the closing message and status 3, and the lock and the temporary utility still go.
+int runGuarded(int argc, char* argv[])
+{
+    try {
+        return runRequest(argc, argv);
+    } catch (const std::bad_alloc&) {
+        log_msg(MT_ERROR, "Out of memory\n");
+    } catch (const std::exception& e) {
+        log_msg(MT_ERROR, "Unexpected error: %s\n", e.what());
+    } catch (...) {
+        log_msg(MT_ERROR, "Unexpected error\n");
+    }
+    return RESULT_FAILURE;
+}
+
 }  // namespace
 
 int pseudo_main(int argc, char* argv[])
@@ -174,7 +192,7 @@ int pseudo_main(int argc, char* argv[])
         if (!write_temp_qzprofile())
             log_msg(MT_ERROR, "Failed to extract qzprofile\n");
         else if (lock.gotLock)
-            result = runRequest(argc, argv);
+            result = runGuarded(argc, argv);
 
         if (result != RESULT_SUCCESS) {
             if (g_opts.installMode == INSTALL)
