@@ -246,29 +246,32 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
         log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
         return false;
     }
+    bool success = true;
     std::string version;
     if (!checkDependency(installDir, version)) {
-        log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
-        return false;
-    }
-    log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
-
-    bool success = false;
-    if (removeDependency(installDir)) {
-        log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
-        success = true;
+        // A registry without dependants belongs to a removal that failed or was killed after the
+        // last dependant left; any caller may finish it.
+        if (getNumExistingDependencies(installDir) != 0) {
+            log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
+            return false;
+        }
     } else {
-        log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
-    }
-
-    int numValues = getNumExistingDependencies(installDir);
-    if (numValues == -1) {
-        log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
-        return false;
-    }
-    if (numValues > 0) {
-        log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
-        return success;
+        log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
+        if (removeDependency(installDir)) {
+            log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
+        } else {
+            log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
+            success = false;
+        }
+        int numValues = getNumExistingDependencies(installDir);
+        if (numValues == -1) {
+            log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
+            return false;
+        }
+        if (numValues > 0) {
+            log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
+            return success;
+        }
     }
     if (checkForExistingOldVersion(installDir))
         return false;
