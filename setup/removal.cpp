@@ -125,6 +125,10 @@ void recordRemainingFiles(const std::string& installDir, const FileCollection& r
 {
     if (g_existingVersionValue == getVersionValue(LEGACY_VERSION))
         return;  // the rerun lists this kit's payload again, as this run did
+    int fd = openTreeDir(installDir, RECORD_SUBDIR, false);
+    if (fd < 0)
+        return;  // never written through a link
+    close(fd);
     std::vector<std::string> lines;
     std::string sections;
     if (readLines(filesDatPath(installDir), lines)) {
