@@ -141,7 +141,8 @@ int runRequest(int argc, char* argv[])
     }
 
     FileCollection fcZipData;
-    if (processDataTable(installerFile(argv[0]), fcZipData) != 0)
+    // Only an install decodes streams; a removal needs the paths alone, as the uninstaller's catalog gives them.
+    if (processDataTable(installerFile(argv[0]), fcZipData, g_opts.installMode == INSTALL) != 0)
         return RESULT_FAILURE;
     ComposeAllFileCollection(fcZipData, fcInstallLog);
     RemoveTempFiles(installDir, fcInstallLog);

@@ -1,0 +1,96 @@
+#!/bin/bash
+# Damaged kits and links inside the tree: a clear failure, and nothing of the earlier release replaced.
+. "$(dirname "$0")/lib.sh"
+R=$DEFAULT_DIR/TARVO5/Linux/ppc64/64
+LOG=/tmp/tarvo_install.log
+
+# An earlier release that any sound kit replaces whole.
+old_release() {
+    rm -rf /opt/QZ $LOG
+    run_kit "$KIT" install caller=APP1
+    for p in $PAYLOAD_PATHS; do printf 'old %s\n' "$p" > "$DEFAULT_DIR/$p"; done
+    sed -i 's/ 5\.2\.4$/ 5.2.3/' "$R/.installdb"
+}
+
+# damage NAME EDIT... : copies the kit to /tmp/NAME.bin and applies the python statement EDIT to its bytes b.
+damage() {
+    python3 - "$KIT" "/tmp/$1.bin" "$2" <<'PY'
+import sys
+b = bytearray(open(sys.argv[1], "rb").read())
+n = int(b[b.rindex(b";") + 1:-1])
+start = len(b) - len(str(n)) - 1 - (n - 1)
+catalog = bytes(b[start:start + n - 1])
+def recatalog(old, new):
+    global b
+    c = catalog.replace(old, new, 1)
+    b = b[:start] + c + str(len(c) + 1).encode() + b"\n"
+exec(sys.argv[3])
+open(sys.argv[2], "wb").write(b)
+PY
+    chmod +x "/tmp/$1.bin"
+}
+
+first=$("$TOOL" list "$KIT" | head -1 | cut -f1)
+last_off=$("$TOOL" list "$KIT" | tail -1 | cut -f2)
+damage truncated 'b = b[:-1]'
+damage trailer_digit 'b[-2] ^= 1'
+damage separator 'b[start + catalog.index(b";")] ^= 1'
+damage path_letter 'b[start] ^= 1'
+damage dotdot "recatalog(b'$first=', b'TARVO5/Linux/ppc64/64/../../../../../../../../../../../../etc/evil=')"
+damage absolute "recatalog(b'$first=', b'/etc/evil=')"
+damage last_stream "b[$last_off + 5000:$last_off + 5004] = b'\\xff\\xff\\xff\\xff'"
+
+damaged="The installer file is damaged: "
+while IFS='|' read -r kit message; do
+    old_release
+    before=$(tree_state /opt)
+    run_kit "/tmp/$kit.bin" install caller=APP2
+    expect_rc 3 "$kit"
+    expect_contains $LOG "$message"
+    expect_contains $LOG "Install unsuccessful, return value is 3"
+    check "$kit: the earlier release is intact" test "$(tree_state /opt)" = "$before"
+    expect_absent /etc/evil
+    expect_no_leftovers
+done <<EOF_KITS
+truncated|${damaged}it does not end in the catalog length and a line feed
+trailer_digit|${damaged}catalog path
+separator|is not a path, "=" and an offset
+path_letter|${damaged}catalog path UARVO5/Linux/ppc64/64/lib/libtarvo.so does not begin with
+dotdot|holds ".."
+absolute|${damaged}catalog path /etc/evil does not begin with
+last_stream|Failed to decompress uninstaller to $R/pk.
+EOF_KITS
+
+# The removal reads a kit only for its paths: a sound kit's removal still works after all this.
+run_kit "$KIT" remove caller=APP1
+expect_rc 0 "remove with the sound kit"
+
+# A link in the tree is never followed: not by the clean-up ...
+rm -rf /opt/QZ
+run_kit "$KIT" install caller=APP1
+ln -s /etc "$R/lib/evil"
+printf 'TARVO5/Linux/ppc64/64/lib/evil/victim\n' >> "$R/files.dat"
+: > /etc/pk.victim
+run_kit "$KIT" install caller=APP2
+expect_present /etc/pk.victim
+expect_contains $LOG "A component of $R/lib/evil is a symbolic link, which is never followed"
+rm -f /etc/pk.victim
+
+# ... nor by placement.
+old_release
+mkdir -p /tmp/elsewhere
+mv "$R/tarvo/log" /tmp/elsewhere/ && rmdir "$R/tarvo" && ln -s /tmp/elsewhere "$R/tarvo"
+before=$(tree_state /opt; tree_state /tmp/elsewhere)
+run_kit "$KIT" install caller=APP2
+expect_rc 3 "a link in the tree"
+expect_contains $LOG "A component of $R/tarvo/log is a symbolic link, which is never followed"
+check "nothing placed through the link" test "$(tree_state /opt; tree_state /tmp/elsewhere)" = "$before"
+expect_no_leftovers
+
+# The install directory itself may be reached through links.
+mkdir -p /tmp/real && ln -s /tmp/real /tmp/linked
+run_kit "$KIT" install caller=APP1 instdir=/tmp/linked
+expect_rc 0 "install through a linked install directory"
+expect_installed "$KIT" /tmp/real/TARVO
+
+finish
