@@ -124,7 +124,8 @@ std::string directoryOf(const std::string& path)
 bool isRecordTemporary(const char* name)
 {
     const size_t prefixLength = std::strlen(RECORD_TEMP_PREFIX);
-    if (std::strncmp(name, RECORD_TEMP_PREFIX, prefixLength) != 0 || std::strlen(name) != prefixLength + std::strlen(MKSTEMP_SUFFIX))
+    if (std::strncmp(name, RECORD_TEMP_PREFIX, prefixLength) != 0 ||
+        std::strlen(name) != prefixLength + std::strlen(MKSTEMP_SUFFIX))
         return false;
     for (const char* c = name + prefixLength; *c; ++c)
         if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9')))

@@ -134,8 +134,8 @@ TEST_F(RecordsTest, InsertPositionsOrderFinalLineWithoutLFAndFirstOfTwo)
 // copy of a record, a look-alike, a payload backup, or anything reached through a link.
 TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
 {
-    std::set<std::string> expected{".installdb",       ".installdb.backup", ".files.dat.saved1", ".installdb.Ab12Cd",
-                                   ".tarvotmp.Ab12C",  ".tarvotmp.Ab-2Cd",  ".tarvotmp.Ab12Cd.keep", "pk.Ab12Cd"};
+    std::set<std::string> expected{".installdb",      ".installdb.backup", ".files.dat.saved1",     ".installdb.Ab12Cd",
+                                   ".tarvotmp.Ab12C", ".tarvotmp.Ab-2Cd",  ".tarvotmp.Ab12Cd.keep", "pk.Ab12Cd"};
     for (const std::string& name : expected)
         writeFile(dir + "/" + name, "keep");
     writeFile(dir + "/.tarvotmp.Ab12Cd", "stale");
