@@ -12,7 +12,10 @@ struct FilestoMove {
     std::string TmpName;   // the extracted file, "pk." and six characters
     std::string DestName;  // where it goes
     std::string OldName;   // a hard link that keeps the replaced file until the whole tree is committed
-    int ret = 0;           // state 0 to 8 of the move
+    // 0 collected; 1 new file in place; 2 its temporary file vanished, nothing placed; 3 that rename
+    // failed; 4 backup linked, rename failed; 5 backup linked, temporary file vanished; 6 replaced, the
+    // old file kept as backup; 7 and 8 the backup link failed, with and without the temporary file.
+    int ret = 0;
     bool modeSet = false;  // the extracted file got mode 0755
 };
 

@@ -61,9 +61,29 @@ absolute|${damaged}catalog path /etc/evil does not begin with
 last_stream|Failed to decompress uninstaller to $R/pk.
 EOF_KITS
 
-# The removal reads a kit only for its paths: a sound kit's removal still works after all this.
-run_kit "$KIT" remove caller=APP1
-expect_rc 0 "remove with the sound kit"
+# Killed before any link, rename or unlink of the moves: every path holds its whole old or whole new
+# file, and the next run finishes the job.
+run_kit "$KIT" install caller=S instdir=/tmp/sound
+new_sums=$(cd /tmp/sound/TARVO && md5sum $PAYLOAD_PATHS)
+for at in linkat:1 linkat:4 renameat:1 renameat:7 rename:2 rename:4 unlinkat:1 unlinkat:7; do
+    old_release
+    old_sums=$(cd "$DEFAULT_DIR" && md5sum $PAYLOAD_PATHS)
+    (strace -f -o /dev/null -e inject=${at%:*}:signal=SIGKILL:when=${at#*:} "$KIT" install caller=APP2; true) >/dev/null 2>&1
+    for p in $PAYLOAD_PATHS; do
+        sum=$(cd "$DEFAULT_DIR" && md5sum "$p" 2>/dev/null)
+        check "killed at $at: $p is whole" grep -qxF "${sum:-missing}" <<<"$old_sums"$'\n'"$new_sums"
+    done
+    run_kit "$KIT" install caller=APP2
+    expect_rc 0 "rerun after a kill at $at"
+    expect_installed "$KIT" "$DEFAULT_DIR"
+    # A killed run cannot delete its temporary utility; the tree must still be clean.
+    check "no placeholder after a kill at $at" test -z "$(find /opt -name 'pk.*')"
+done
+rm -f /tmp/qzprof*
+
+# A removal reads the catalog only for its paths, so a bad stream does not stand in its way.
+run_kit /tmp/last_stream.bin remove caller=APP2
+expect_rc 0 "remove with a kit whose last stream is bad"
 
 # A link in the tree is never followed: not by the clean-up ...
 rm -rf /opt/QZ

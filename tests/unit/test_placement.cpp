@@ -185,6 +185,20 @@ TEST_F(PlacementTest, StructureIsPlacedDepthFirst)
                              "file " + root + "/a/f2", "file " + root + "/f3"}));
 }
 
+TEST_F(PlacementTest, AFailureInAnyDirectoryPutsEveryDirectoryBack)
+{
+    // a/f1 is replaced first; b/f2 cannot be moved aside, being a directory.
+    ASSERT_EQ(system(("mkdir -p " + dir + "/a " + dir + "/b/f2").c_str()), 0);
+    seed({"a/f1"});
+    make({{"a/f1", "new"}, {"b/f2", "new"}, {"top", "new"}});
+    EXPECT_FALSE(installStructure(dir, fc, fc.files));
+    EXPECT_EQ(tree(), "a/;b/;");
+    EXPECT_EQ(readFile(dir + "/a/f1"), "old a/f1");
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().rfind("pk.", 0), std::string::npos) << e.path();
+    EXPECT_TRUE(logHas("Failed to move " + dir + "/b/f2  to " + dir + "/b/pk."));
+}
+
 TEST_F(PlacementTest, SubdirectoryFailureStopsBeforeTheLevelsOwnFiles)
 {
     writeFile(dir + "/a", "a regular file where a directory belongs");
