@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "autolock.h"
@@ -15,6 +17,7 @@
 #include "options.h"
 #include "payload.h"
 #include "qzprofile.h"
+#include "records.h"
 #include "removal.h"
 #include "types.h"
 #include "versions.h"
@@ -117,6 +120,7 @@ int runRequest(int argc, char* argv[])
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
     if (!Check_InstallDir_Attr(installDir))
         return RESULT_FAILURE;
+    removeRecordTemporaries(installDir);
 
     int existing = getExistingVersion(g_existingVersionString, &g_existingVersionValue, installDir);
     if (existing == 0) {
@@ -156,6 +160,22 @@ int runRequest(int argc, char* argv[])
     return RESULT_SUCCESS;
 }
 
+// An exception, out of memory included, fails the run like any other failure, so that the caller
+// still gets the closing message and status 3, and the lock and the temporary utility still go.
+int runGuarded(int argc, char* argv[])
+{
+    try {
+        return runRequest(argc, argv);
+    } catch (const std::bad_alloc&) {
+        log_msg(MT_ERROR, "Out of memory\n");
+    } catch (const std::exception& e) {
+        log_msg(MT_ERROR, "Unexpected error: %s\n", e.what());
+    } catch (...) {
+        log_msg(MT_ERROR, "Unexpected error\n");
+    }
+    return RESULT_FAILURE;
+}
+
 }  // namespace
 
 int pseudo_main(int argc, char* argv[])
@@ -173,7 +193,7 @@ int pseudo_main(int argc, char* argv[])
         if (!write_temp_qzprofile())
             log_msg(MT_ERROR, "Failed to extract qzprofile\n");
         else if (lock.gotLock)
-            result = runRequest(argc, argv);
+            result = runGuarded(argc, argv);
 
         if (result != RESULT_SUCCESS) {
             if (g_opts.installMode == INSTALL)
@@ -227,29 +247,32 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
         log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
         return false;
     }
+    bool success = true;
     std::string version;
     if (!checkDependency(installDir, version)) {
-        log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
-        return false;
-    }
-    log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
-
-    bool success = false;
-    if (removeDependency(installDir)) {
-        log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
-        success = true;
+        // A registry without dependants belongs to a removal that failed or was killed after the
+        // last dependant left; any caller may finish it.
+        if (getNumExistingDependencies(installDir) != 0) {
+            log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
+            return false;
+        }
     } else {
-        log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
-    }
-
-    int numValues = getNumExistingDependencies(installDir);
-    if (numValues == -1) {
-        log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
-        return false;
-    }
-    if (numValues > 0) {
-        log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
-        return success;
+        log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
+        if (removeDependency(installDir)) {
+            log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
+        } else {
+            log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
+            success = false;
+        }
+        int numValues = getNumExistingDependencies(installDir);
+        if (numValues == -1) {
+            log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
+            return false;
+        }
+        if (numValues > 0) {
+            log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
+            return success;
+        }
     }
     if (checkForExistingOldVersion(installDir))
         return false;

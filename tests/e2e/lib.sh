@@ -75,7 +75,7 @@ expect_installed() {
 expect_no_leftovers() {
     local found
     found=$(find "${1:-/opt}" /tmp -name 'pk.*' 2>/dev/null; ls /tmp/qzprof* /tmp/.QZ_TARVO_Installer.lock 2>/dev/null)
-    found=$found$(find "${1:-/opt}" -name '.installdb.*' -o -name 'files.dat.*' 2>/dev/null)
+    found=$found$(find "${1:-/opt}" -name '.tarvotmp.*' 2>/dev/null)
     if [ -z "$found" ]; then pass; else fail "left behind: $found"; fi
 }
 
