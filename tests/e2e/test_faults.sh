@@ -6,8 +6,9 @@ R=$DEFAULT_RECORDS
 W=/tmp/faults
 mkdir -p "$W"
 
-# Fault points: phase, syscalls (strace numbers each one on its own), fault, and where, in percent of
-# the calls that the run's own process makes in a clean run. Rows for calls it never makes are skipped.
+# Fault points: phase, syscalls, fault, and where: in percent of the calls of each of those syscalls
+# that the run's own process makes in a clean run (strace's when= counts each syscall on its own).
+# Syscalls that the clean run never makes get no point.
 POINTS='
 install rename,renameat,renameat2 EIO    1 15 30 45 60 75 90 100
 install rename,renameat,renameat2 KILL   5 20 35 50 65 80 95 100
@@ -23,8 +24,8 @@ install fsync,fdatasync           EIO    20 60 100
 install fsync,fdatasync           KILL   40 80
 install openat                    EACCES 35 70 100
 install openat                    KILL   55 90
-remove  unlink,unlinkat           EIO    1 40 70 100
-remove  unlink,unlinkat           KILL   15 55 85 100
+remove  unlink,unlinkat           EIO    1 25 50 70 80 100
+remove  unlink,unlinkat           KILL   10 30 55 65 75 80 90 100
 remove  rmdir                     EBUSY  1 50 100
 remove  rmdir                     KILL   30 80
 remove  rename,renameat,renameat2 EIO    100
@@ -33,16 +34,12 @@ remove  write                     KILL   50
 remove  fsync,fdatasync           KILL   100
 remove  openat                    EIO    60
 '
-# KNOWN FAILURES, to be enabled once fixed: points of POINTS (phase, syscalls, fault, percents) that
-# still fail, for the reason noted. They run and report as KNOWN, but do not fail the test; delete a
-# percent here to enable its point. A known point that passes is reported too.
+# KNOWN FAILURES, to be enabled once fixed: points (phase, syscall, fault, when= numbers) that still
+# fail, for the reason noted. They run and report as KNOWN, but do not fail the test; delete a number
+# here to enable its point. A known point that passes is reported too.
 KNOWN='
-install rename,renameat,renameat2 KILL   20 35 65 80 # killed between moving the old file aside and the new one in
-remove  unlink,unlinkat           EIO    40 70       # records deleted although a file remains: the rerun finds nothing
-remove  unlink,unlinkat           KILL   55          # killed after the caller left, before the records went
-remove  rmdir                     EBUSY  1           # records gone, directories left: the rerun finds nothing
-remove  rmdir                     KILL   30          # the same, after a kill
-remove  fsync,fdatasync           KILL   100         # killed after the caller left, before the records went
+remove unlinkat EIO  8 13 # a directory of the tree cannot be removed, yet the records go: the rerun finds no installation
+remove unlinkat KILL 13   # killed after the records went, before their directory: the same
 '
 KNOWN_POINTS=" $(awk '{ sub(/#.*/, ""); for (i = 4; i <= NF; i++) printf "%s:%s:%s:%s ", $1, $2, $3, $i }' <<<"$KNOWN")"
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
@@ -121,17 +118,18 @@ known_point() {
 
 while read -r -u 3 phase calls fault percents; do
     [ -n "$phase" ] || continue
-    # The member of the set that the clean run calls most sets the scale.
-    count=$(tr , '\n' <<<"$calls" | awk 'NR == FNR { n[$1] = $2; next } n[$1] > m { m = n[$1] } END { print m + 0 }' \
-        "$W/$phase.counts" -)
-    if [ "$count" = 0 ]; then echo "skipped: a clean $phase makes no $calls call"; continue; fi
-    for pct in $percents; do
-        when=$(((count * pct + 99) / 100))
+    # Each syscall of the set that the clean run makes gets the row's points, counted on its own.
+    points=$(for call in ${calls//,/ }; do
+        awk -v c="$call" -v p="$percents" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
+            print c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"; done | sort -u -k1,1 -k2n)
+    [ -n "$points" ] || echo "skipped: a clean $phase makes no $calls call"
+    while read -r -u 4 call when; do
+        [ -n "$call" ] || continue
         if [ "$fault" = KILL ]; then inject=signal=SIGKILL; else inject=error=$fault; fi
-        cmd=(strace -f -qq -o /dev/null -e trace="$calls" -e inject="$calls:$inject:when=$when" "$KIT" "$phase" caller=APP2)
+        cmd=(strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:$inject:when=$when" "$KIT" "$phase" caller=APP2)
         what="${cmd[*]}"
         before=$FAILURES
-        case $KNOWN_POINTS in *" $phase:$calls:$fault:$pct "*) FAIL_TAG=KNOWN ;; esac
+        case $KNOWN_POINTS in *" $phase:$call:$fault:$when "*) FAIL_TAG=KNOWN ;; esac
         rm -rf /opt/QZ && cp -a "$W/$phase.tree" /opt/QZ
         RC=0
         { env "$UNDER_STRACE" timeout -s KILL 20 "${cmd[@]}" </dev/null >/dev/null 2>&1 || RC=$?; } 2>/dev/null
@@ -149,7 +147,7 @@ while read -r -u 3 phase calls fault percents; do
         if [ "$RC" = 0 ]; then finished "$phase" "$what, then a rerun by $caller" listing
         else fail "$what, then a rerun by $caller: status $RC: $(grep -m1 -v '^$' /tmp/tarvo_install.log)"; fi
         known_point
-    done
+    done 4<<<"$points"
 done 3<<<"$POINTS"
 
 finish
