@@ -244,8 +244,11 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
     (void)linkDir;  // the library directory is cleaned up by the file removal itself
     const char* caller = g_opts.caller.c_str();
     if (g_existingVersionValue == NO_VERSION) {
-        log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
-        return false;
+        // A removal interrupted after its records went left nothing but empty directories.
+        LeftoverTree leftover = removeLeftoverTree(installDir);
+        if (leftover == NO_LEFTOVER_TREE)
+            log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
+        return leftover == LEFTOVER_TREE_REMOVED;
     }
     bool success = true;
     std::string version;

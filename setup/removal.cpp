@@ -2,12 +2,14 @@
 // and the shared directories above it once nothing else lives there.
 #include "removal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <vector>
 
 #include "filelog.h"
 #include "legacy.h"
@@ -190,6 +192,65 @@ bool removeIfUnused(const std::string& dir)
     return true;
 }
 
+// Once the record directory is gone: the platform parents, then the shared-components directory
+// with its lib and bin, and with them the profile variables and /opt/QZ, when nothing else uses them.
+void removeEmptyParents(const std::string& installDir)
+{
+    removePlatformParents(installDir);
+
+    std::string::size_type slash = installDir.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    const std::string shared = installDir.substr(0, slash);
+    bool libGone = removeIfUnused(shared + "/lib");
+    bool binGone = removeIfUnused(shared + "/bin");
+    bool sharedGone = removeIfUnused(shared);
+    if (!(libGone && binGone && sharedGone))
+        return;
+
+    if (g_opts.setenv == ALL) {
+        delete_env_var_with_temp_qzprofile("QZSHCOMP");
+        delete_env_var_with_temp_qzprofile("QZLIB");
+        delete_env_var_with_temp_qzprofile("QZBIN");
+    }
+    if (installDir == DEFAULT_INSTALL_DIR)
+        removeIfUnused("/opt/QZ");
+}
+
+// Deeper trees than any installation makes are not taken for leftovers; this also bounds the
+// descriptors held open while walking.
+const int MAX_LEFTOVER_DEPTH = 32;
+
+// Adds rel and every directory below it to dirs, when the directory open at fd holds nothing but
+// directories down to the bottom; false as soon as anything else, a link included, turns up.
+bool collectEmptyTree(int fd, const std::string& rel, int depth, std::set<std::string>& dirs)
+{
+    dirs.insert(rel);
+    int listFd = dup(fd);
+    DIR* listing = listFd < 0 ? nullptr : fdopendir(listFd);
+    if (!listing) {
+        if (listFd >= 0)
+            close(listFd);
+        return false;
+    }
+    bool onlyDirectories = true;
+    while (struct dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        int sub = depth < MAX_LEFTOVER_DEPTH
+                      ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                      : -1;
+        onlyDirectories = sub >= 0 && collectEmptyTree(sub, rel + "/" + name, depth + 1, dirs);
+        if (sub >= 0)
+            close(sub);
+        if (!onlyDirectories)
+            break;
+    }
+    closedir(listing);
+    return onlyDirectories;
+}
+
 }  // namespace
 
 bool removeFiles(const std::string& installDir, const FileCollection& fc)
@@ -210,40 +271,47 @@ bool removeFiles(const std::string& installDir, const FileCollection& fc)
         return false;
     }
 
-    // Deepest first, so each directory is empty by the time its parent is tried; the records go
-    // just before the record directory itself.
+    // Deepest first, so each directory is empty by the time its parent is tried. The records go only
+    // once every other listed directory is gone, so that a rerun still finds what one left behind;
+    // the record directory and those above it are still tried, to report them.
+    std::vector<std::string> recordDirAndAbove;
     bool allRemoved = true;
-    bool recordsTried = false;
     for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
-        if (!recordsTried && isRecordDirOrAbove(*it)) {
-            recordsTried = true;
-            if (!removeRecords(installDir))
-                allRemoved = false;
-        }
-        if (!removeListedDirectory(installDir, *it))
+        if (isRecordDirOrAbove(*it))
+            recordDirAndAbove.push_back(*it);
+        else if (!removeListedDirectory(installDir, *it))
             allRemoved = false;
     }
+    if (allRemoved && !removeRecords(installDir))
+        allRemoved = false;
+    for (const std::string& dir : recordDirAndAbove)
+        if (!removeListedDirectory(installDir, dir))
+            allRemoved = false;
     if (!allRemoved)
         return false;
-
-    removePlatformParents(installDir);
-
-    std::string::size_type slash = installDir.rfind('/');
-    if (slash == std::string::npos)
-        return true;
-    const std::string shared = installDir.substr(0, slash);
-    bool libGone = removeIfUnused(shared + "/lib");
-    bool binGone = removeIfUnused(shared + "/bin");
-    bool sharedGone = removeIfUnused(shared);
-    if (!(libGone && binGone && sharedGone))
-        return true;
-
-    if (g_opts.setenv == ALL) {
-        delete_env_var_with_temp_qzprofile("QZSHCOMP");
-        delete_env_var_with_temp_qzprofile("QZLIB");
-        delete_env_var_with_temp_qzprofile("QZBIN");
-    }
-    if (installDir == DEFAULT_INSTALL_DIR)
-        removeIfUnused("/opt/QZ");
+    removeEmptyParents(installDir);
     return true;
+}
+
+LeftoverTree removeLeftoverTree(const std::string& installDir)
+{
+    int fd = openTreeDir(installDir, RECORD_SUBDIR, false);
+    if (fd < 0)
+        return NO_LEFTOVER_TREE;
+    std::set<std::string> dirs;
+    bool onlyDirectories = collectEmptyTree(fd, RECORD_SUBDIR, 0, dirs);
+    close(fd);
+    if (!onlyDirectories)
+        return NO_LEFTOVER_TREE;
+
+    log_msg(MT_INFO, "Removing the empty directories left by an interrupted removal\n");
+    // A set sorts every directory before those below it, so the reverse walk goes deepest first.
+    bool allRemoved = true;
+    for (auto it = dirs.rbegin(); it != dirs.rend(); ++it)
+        if (!removeListedDirectory(installDir, *it))
+            allRemoved = false;
+    if (!allRemoved)
+        return LEFTOVER_TREE_STAYS;
+    removeEmptyParents(installDir);
+    return LEFTOVER_TREE_REMOVED;
 }

@@ -34,13 +34,10 @@ remove  write                     KILL   50
 remove  fsync,fdatasync           KILL   100
 remove  openat                    EIO    60
 '
-# KNOWN FAILURES, to be enabled once fixed: points (phase, syscall, fault, when= numbers) that still
-# fail, for the reason noted. They run and report as KNOWN, but do not fail the test; delete a number
-# here to enable its point. A known point that passes is reported too.
-KNOWN='
-remove unlinkat EIO  8 13 # a directory of the tree cannot be removed, yet the records go: the rerun finds no installation
-remove unlinkat KILL 13   # killed after the records went, before their directory: the same
-'
+# KNOWN FAILURES, none at present: lines of phase, syscall, fault and when= numbers, then "# reason",
+# for points that still fail. They run and report as KNOWN, but do not fail the test; delete a number
+# to enable its point. A known point that passes is reported too.
+KNOWN=''
 KNOWN_POINTS=" $(awk '{ sub(/#.*/, ""); for (i = 4; i <= NF; i++) printf "%s:%s:%s:%s ", $1, $2, $3, $i }' <<<"$KNOWN")"
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 

@@ -45,6 +45,26 @@ for way in readonly killed; do
     done
 done
 
+# A removal killed after its records went leaves empty directories, which any caller removes; a
+# record directory that holds a file or a link, even in an otherwise empty tree, is not ours to delete.
+fresh APP1
+(cd "$R" && find . ! -type d -delete)
+mkdir /tmp/empty
+for plant in "echo mine > $R/tarvo/log/note" "ln -s /tmp/empty $R/lib/evil"; do
+    eval "$plant"
+    run_kit "$KIT" remove caller=LATE
+    expect_rc 3 "no records, but $plant"
+    expect_contains /tmp/tarvo_install.log "Removal requested by LATE, but there appears to be no installation."
+    check "$plant: kept" test -e "$R/tarvo/log/note" -o -L "$R/lib/evil"
+    rm "$R/tarvo/log/note" "$R/lib/evil" 2>/dev/null || true
+done
+run_kit "$KIT" forceremove caller=LATE verbose
+expect_rc 0 "removal of the empty tree"
+expect_contains "$OUT" "[TARVO] Removing the empty directories left by an interrupted removal"
+expect_absent /opt/QZ
+expect_present /tmp/empty
+expect_no_leftovers
+
 # Record temporaries of a killed run go at the start of any run and never block the removal;
 # an administrator's copies of the records are never deleted.
 fresh APP1
