@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -19,6 +21,7 @@
 #include "qzprofile.h"
 #include "records.h"
 #include "removal.h"
+#include "treedir.h"
 #include "types.h"
 #include "versions.h"
 
@@ -88,6 +91,29 @@ void removeFromLegacyProduct()
     (void)ignored;  // the old uninstaller's outcome does not change ours
 }
 
+// The records are read and written by path, so a link or a non-directory on the way to them would
+// send those reads and writes out of the tree: such a tree is left alone as a whole.
+bool recordDirIsSafe(const std::string& installDir)
+{
+    int fd = openTreeDir(installDir, RECORD_SUBDIR, false);
+    if (fd >= 0) {
+        close(fd);
+        return true;
+    }
+    int error = errno;
+    if (error == ENOENT)
+        return true;  // nothing installed yet
+    const std::string dir = recordDir(installDir);
+    if (error == ELOOP || error == ENOTDIR)
+        log_msg(MT_ERROR,
+                "The record directory %s is reached through a symbolic link or a non-directory; nothing will be "
+                "changed\n",
+                dir.c_str());
+    else
+        log_msg(MT_ERROR, "Failed to open the record directory %s: %s\n", dir.c_str(), strerror(error));
+    return false;
+}
+
 // Everything after the lock and the parse; returns the run's result.
 int runRequest(int argc, char* argv[])
 {
@@ -118,7 +144,7 @@ int runRequest(int argc, char* argv[])
         return RESULT_FAILURE;
     }
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
-    if (!Check_InstallDir_Attr(installDir))
+    if (!Check_InstallDir_Attr(installDir) || !recordDirIsSafe(installDir))
         return RESULT_FAILURE;
     removeRecordTemporaries(installDir);
 

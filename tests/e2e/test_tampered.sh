@@ -107,6 +107,20 @@ expect_contains $LOG "A component of $R/tarvo/log is a symbolic link, which is n
 check "nothing placed through the link" test "$(tree_state /opt; tree_state /tmp/elsewhere)" = "$before"
 expect_no_leftovers
 
+# ... nor by the records, which are read and written by path: a link on the way to them stops the run.
+rm -rf /opt/QZ /tmp/outside
+mkdir -p "$DEFAULT_DIR/TARVO5" /tmp/outside/ppc64/64
+printf 'CurrentVersion 5.2.4\nAPP1 5.2.4\n' > /tmp/outside/ppc64/64/.installdb
+ln -s /tmp/outside "$DEFAULT_DIR/TARVO5/Linux"
+before=$(tree_state /opt; tree_state /tmp/outside)
+for mode in install remove; do
+    run_kit "$KIT" $mode caller=APP1
+    expect_rc 3 "$mode with a link to the records"
+    expect_contains $LOG "The record directory $R is reached through a symbolic link or a non-directory; nothing will be changed"
+    check "$mode: nothing changed through the link" test "$(tree_state /opt; tree_state /tmp/outside)" = "$before"
+done
+expect_no_leftovers
+
 # The install directory itself may be reached through links.
 mkdir -p /tmp/real && ln -s /tmp/real /tmp/linked
 run_kit "$KIT" install caller=APP1 instdir=/tmp/linked
