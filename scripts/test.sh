@@ -13,6 +13,7 @@ echo "shellcheck: setup/qzprofile.sh is clean"
 mandoc -Tlint man/*.[18]
 echo "mandoc: the manual pages are clean"
 
+need_packages strace  # the fault-injection test runs the installer under it
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest -j"$jobs" --output-on-failure)

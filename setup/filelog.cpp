@@ -1,14 +1,17 @@
 #include "filelog.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "log.h"
 #include "placement.h"
 #include "records.h"
+#include "treedir.h"
 #include "versions.h"
 
 namespace {
@@ -32,6 +35,34 @@ std::string firstWord(const std::string& line)
         return "";
     size_t end = line.find_first_of(" \t", start);
     return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// Depth first: a level's subdirectories come before its own files, each directory once.
+void collectLevels(const std::string& top, const std::string& dir, const std::vector<FileResource>& files,
+                   std::vector<TreeLevel>& levels)
+{
+    std::vector<FileResource> here;
+    std::vector<FileStructure> subdirs;
+    for (const FileResource& f : files) {
+        size_t slash = f.destFilename.find('/');
+        if (slash == std::string::npos) {
+            here.push_back(f);
+            continue;
+        }
+        std::string sub = dir + "/" + f.destFilename.substr(0, slash);
+        FileResource rest;
+        rest.destFilename = f.destFilename.substr(slash + 1);
+        rest.lOffset = f.lOffset;
+        auto it = std::find_if(subdirs.begin(), subdirs.end(), FindSubDir{sub});
+        if (it == subdirs.end())
+            subdirs.push_back(FileStructure{sub, {rest}});
+        else
+            it->files.push_back(rest);
+    }
+    for (const FileStructure& sub : subdirs)
+        collectLevels(top, sub.installDir, sub.files, levels);
+    if (!here.empty())
+        levels.push_back(TreeLevel{dir == top ? "" : dir.substr(top.size() + 1), here});
 }
 
 }  // namespace
@@ -97,16 +128,25 @@ void RemoveTempFiles(const std::string& szInstallDir, const FileCollection& fcIn
     }
     for (const std::string& dir : dirs) {
         log_msg(MT_VV, "Finding existance of Temporary file in directory %s \n", dir.c_str());
-        DIR* listing = opendir(dir.c_str());
-        if (!listing)
+        // Walked without following links: a link in the tree must not lead the clean-up outside it.
+        int fd = openTreeDir(szInstallDir, dir.substr(szInstallDir.size() + 1), false);
+        if (fd < 0) {
+            if (errno == ELOOP)
+                log_msg(MT_ERROR, "A component of %s is a symbolic link, which is never followed\n", dir.c_str());
             continue;
+        }
+        DIR* listing = fdopendir(fd);
+        if (!listing) {
+            close(fd);
+            continue;
+        }
         while (struct dirent* entry = readdir(listing)) {
             log_msg(MT_VV, "File exists are %s \n", entry->d_name);
             if (strncmp(entry->d_name, TEMP_PREFIX, strlen(TEMP_PREFIX)) != 0)
                 continue;
             std::string path = dir + "/" + entry->d_name;
             log_msg(MT_VV, "Temporary file exists are %s \n", path.c_str());
-            if (unlink(path.c_str()) == 0)
+            if (unlinkat(fd, entry->d_name, 0) == 0)
                 log_msg(MT_VV, "Temporary file %s has been deleted \n", path.c_str());
             else
                 log_msg(MT_VV, "Temporary file %s is failed to delete \n", path.c_str());
@@ -124,35 +164,9 @@ bool installStructure(std::string installDir, const FileCollection& fcTop, const
             log_msg(MT_ERROR, "A component of the installation path was not a directory\n");
         return false;
     }
-
-    std::vector<FileResource> here;
-    std::vector<FileStructure> subdirs;
-    for (const FileResource& f : files) {
-        size_t slash = f.destFilename.find('/');
-        if (slash == std::string::npos) {
-            here.push_back(f);
-            continue;
-        }
-        std::string dir = installDir + "/" + f.destFilename.substr(0, slash);
-        FileResource rest;
-        rest.destFilename = f.destFilename.substr(slash + 1);
-        rest.lOffset = f.lOffset;
-        auto it = std::find_if(subdirs.begin(), subdirs.end(), FindSubDir{dir});
-        if (it == subdirs.end())
-            subdirs.push_back(FileStructure{dir, {rest}});
-        else
-            it->files.push_back(rest);
-    }
-
-    // Depth first: a level's subdirectories are complete before its own files are placed.
-    for (const FileStructure& sub : subdirs)
-        if (!installStructure(sub.installDir, fcTop, sub.files))
-            return false;
-    if (!here.empty() && !installFiles(installDir, fcTop, here)) {
-        log_msg(MT_ERROR, "Failed to install files\n");
-        return false;
-    }
-    return true;
+    std::vector<TreeLevel> levels;
+    collectLevels(installDir, installDir, files, levels);
+    return installTree(installDir, fcTop, levels);
 }
 
 bool updateInstalledFilesLog(const std::string& szInstallDir, const FileCollection& fcInstallLog,

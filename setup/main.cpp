@@ -3,7 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "autolock.h"
@@ -15,7 +19,9 @@
 #include "options.h"
 #include "payload.h"
 #include "qzprofile.h"
+#include "records.h"
 #include "removal.h"
+#include "treedir.h"
 #include "types.h"
 #include "versions.h"
 
@@ -85,6 +91,29 @@ void removeFromLegacyProduct()
     (void)ignored;  // the old uninstaller's outcome does not change ours
 }
 
+// The records are read and written by path, so a link or a non-directory on the way to them would
+// send those reads and writes out of the tree: such a tree is left alone as a whole.
+bool recordDirIsSafe(const std::string& installDir)
+{
+    int fd = openTreeDir(installDir, RECORD_SUBDIR, false);
+    if (fd >= 0) {
+        close(fd);
+        return true;
+    }
+    int error = errno;
+    if (error == ENOENT)
+        return true;  // nothing installed yet
+    const std::string dir = recordDir(installDir);
+    if (error == ELOOP || error == ENOTDIR)
+        log_msg(MT_ERROR,
+                "The record directory %s is reached through a symbolic link or a non-directory; nothing will be "
+                "changed\n",
+                dir.c_str());
+    else
+        log_msg(MT_ERROR, "Failed to open the record directory %s: %s\n", dir.c_str(), strerror(error));
+    return false;
+}
+
 // Everything after the lock and the parse; returns the run's result.
 int runRequest(int argc, char* argv[])
 {
@@ -115,8 +144,9 @@ int runRequest(int argc, char* argv[])
         return RESULT_FAILURE;
     }
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
-    if (!Check_InstallDir_Attr(installDir))
+    if (!Check_InstallDir_Attr(installDir) || !recordDirIsSafe(installDir))
         return RESULT_FAILURE;
+    removeRecordTemporaries(installDir);
 
     int existing = getExistingVersion(g_existingVersionString, &g_existingVersionValue, installDir);
     if (existing == 0) {
@@ -137,7 +167,8 @@ int runRequest(int argc, char* argv[])
     }
 
     FileCollection fcZipData;
-    if (processDataTable(installerFile(argv[0]), fcZipData) != 0)
+    // Only an install decodes streams; a removal needs the paths alone, as the uninstaller's catalog gives them.
+    if (processDataTable(installerFile(argv[0]), fcZipData, g_opts.installMode == INSTALL) != 0)
         return RESULT_FAILURE;
     ComposeAllFileCollection(fcZipData, fcInstallLog);
     RemoveTempFiles(installDir, fcInstallLog);
@@ -155,6 +186,22 @@ int runRequest(int argc, char* argv[])
     return RESULT_SUCCESS;
 }
 
+// An exception, out of memory included, fails the run like any other failure, so that the caller
+// still gets the closing message and status 3, and the lock and the temporary utility still go.
+int runGuarded(int argc, char* argv[])
+{
+    try {
+        return runRequest(argc, argv);
+    } catch (const std::bad_alloc&) {
+        log_msg(MT_ERROR, "Out of memory\n");
+    } catch (const std::exception& e) {
+        log_msg(MT_ERROR, "Unexpected error: %s\n", e.what());
+    } catch (...) {
+        log_msg(MT_ERROR, "Unexpected error\n");
+    }
+    return RESULT_FAILURE;
+}
+
 }  // namespace
 
 int pseudo_main(int argc, char* argv[])
@@ -170,7 +217,7 @@ int pseudo_main(int argc, char* argv[])
         if (!write_temp_qzprofile())
             log_msg(MT_ERROR, "Failed to extract qzprofile\n");
         else if (lock.gotLock)
-            result = runRequest(argc, argv);
+            result = runGuarded(argc, argv);
 
         if (result != RESULT_SUCCESS) {
             if (g_opts.installMode == INSTALL)
@@ -221,32 +268,38 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
     (void)linkDir;  // the library directory is cleaned up by the file removal itself
     const char* caller = g_opts.caller.c_str();
     if (g_existingVersionValue == NO_VERSION) {
-        log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
-        return false;
+        // A removal interrupted after its records went left nothing but empty directories.
+        LeftoverTree leftover = removeLeftoverTree(installDir);
+        if (leftover == NO_LEFTOVER_TREE)
+            log_msg(MT_ERROR, "Removal requested by %s, but there appears to be no installation.\n", caller);
+        return leftover == LEFTOVER_TREE_REMOVED;
     }
+    bool success = true;
     std::string version;
     if (!checkDependency(installDir, version)) {
-        log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
-        return false;
-    }
-    log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
-
-    bool success = false;
-    if (removeDependency(installDir)) {
-        log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
-        success = true;
+        // A registry without dependants belongs to a removal that failed or was killed after the
+        // last dependant left; any caller may finish it.
+        if (getNumExistingDependencies(installDir) != 0) {
+            log_msg(MT_ERROR, "Removal requested by %s which is not in dependency list.\n", caller);
+            return false;
+        }
     } else {
-        log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
-    }
-
-    int numValues = getNumExistingDependencies(installDir);
-    if (numValues == -1) {
-        log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
-        return false;
-    }
-    if (numValues > 0) {
-        log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
-        return success;
+        log_msg(MT_INFO, "Removal requested by %s, version that they installed was %s\n", caller, version.c_str());
+        if (removeDependency(installDir)) {
+            log_msg(MT_INFO, "Dependency removed for caller %s.\n", caller);
+        } else {
+            log_msg(MT_ERROR, "Removal requested by %s.  Failed to remove their dependency.\n", caller);
+            success = false;
+        }
+        int numValues = getNumExistingDependencies(installDir);
+        if (numValues == -1) {
+            log_msg(MT_ERROR, "Failed to determine if there are any remaining dependencies.\n");
+            return false;
+        }
+        if (numValues > 0) {
+            log_msg(MT_INFO, "There are %d remaining dependencies, so nothing will be removed.\n", numValues);
+            return success;
+        }
     }
     if (checkForExistingOldVersion(installDir))
         return false;

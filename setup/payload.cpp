@@ -5,10 +5,13 @@
 #include "payload.h"
 
 #include <bzlib.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "log.h"
 
@@ -18,6 +21,7 @@ namespace {
 // at most five digits and a line feed follow it.
 const int kSemicolonSearchBytes = 7;
 const int kChunkSize = 5000;
+const size_t kMaxPayloadPath = 1024;
 
 // Returns the position of the last ";" among the last seven bytes, or -1.
 // Sets *after to the number of bytes that follow it.
@@ -39,24 +43,48 @@ off_t findTrailerSemicolon(FILE* f, int* after)
     return -1;
 }
 
-// The trailer digits: every byte after the ";" except the final one, which
-// is taken to be the line feed and never read.
-int32_t readCatalogLength(FILE* f, off_t semicolon, int after)
+bool allDigits(const std::string& text)
 {
-    char digits[kSemicolonSearchBytes + 1] = {0};
-    int count = after > 1 ? after - 1 : 0;
-    if (count > 0) {
-        if (fseeko(f, semicolon + 1, SEEK_SET) != 0) {
-            return 0;
-        }
-        size_t got = fread(digits, 1, static_cast<size_t>(count), f);
-        digits[got] = '\0';
-    }
-    return static_cast<int32_t>(strtol(digits, nullptr, 10));
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Appends one catalog entry; false (after logging) when its offset is bad.
-bool addEntry(const std::string& entry, FileCollection& fc)
+// Damaged bytes may be anything; the log shows them as printable text of bounded length.
+std::string shown(const std::string& text)
+{
+    std::string out = text.substr(0, 200);
+    for (char& c : out)
+        if (c < ' ' || c > '~')
+            c = '?';
+    return out;
+}
+
+// The catalog length from the bytes after the final ";": digits and the line feed that ends the file.
+// 0 after logging when the trailer is damaged.
+int32_t readCatalogLength(FILE* f, off_t semicolon, int after)
+{
+    // Without digits the length is missing rather than damaged.
+    if (after <= 1) {
+        log_msg(MT_ERROR, "Unable to retieve data section size in embedded file %d \n", 0);
+        return 0;
+    }
+    char bytes[kSemicolonSearchBytes + 1] = {0};
+    if (fseeko(f, semicolon + 1, SEEK_SET) != 0 || fread(bytes, 1, size_t(after), f) != size_t(after)) {
+        log_msg(MT_ERROR, "Unable to retieve data section size in embedded file %d \n", 0);
+        return 0;
+    }
+    std::string digits(bytes, size_t(after - 1));
+    if (bytes[after - 1] != '\n' || !allDigits(digits)) {
+        log_msg(MT_ERROR, "The installer file is damaged: it does not end in the catalog length and a line feed\n");
+        return 0;
+    }
+    int32_t n = static_cast<int32_t>(strtol(digits.c_str(), nullptr, 10));
+    if (n == 0)
+        log_msg(MT_ERROR, "Unable to retieve data section size in embedded file %d \n", 0);
+    return n;
+}
+
+// Appends one "path=offset" entry; false (after logging) when it is malformed.
+bool addEntry(const std::string& entry, FileCollection& fc, std::unordered_set<std::string>& seen)
 {
     size_t eq = entry.find('=');
     std::string name = eq == std::string::npos ? entry : entry.substr(0, eq);
@@ -64,6 +92,19 @@ bool addEntry(const std::string& entry, FileCollection& fc)
     int64_t offset = strtoll(offsetText.c_str(), nullptr, 10);
     if (offset < 1) {
         log_msg(MT_ERROR, "File size retrived from data section is not correct:%d \n", static_cast<int>(offset));
+        return false;
+    }
+    if (eq == std::string::npos || !allDigits(offsetText)) {
+        log_msg(MT_ERROR, "The installer file is damaged: catalog entry %s is not a path, \"=\" and an offset\n",
+                shown(entry).c_str());
+        return false;
+    }
+    if (const char* problem = payloadPathProblem(name)) {
+        log_msg(MT_ERROR, "The installer file is damaged: catalog path %s %s\n", shown(name).c_str(), problem);
+        return false;
+    }
+    if (!seen.insert(name).second) {
+        log_msg(MT_ERROR, "The installer file is damaged: the catalog names %s twice\n", name.c_str());
         return false;
     }
     log_msg(MT_VV, "Embedded File name %s and offset=%ld \n", name.c_str(), static_cast<long>(offset));
@@ -74,35 +115,45 @@ bool addEntry(const std::string& entry, FileCollection& fc)
     return true;
 }
 
-// Splits the catalog at runs of ";". Text after the last ";" counts only
-// when it is the sole entry.
+// The catalog is entries each ended by ";". A lone ";" is a catalog without entries.
 bool parseCatalog(const std::string& catalog, FileCollection& fc)
 {
-    size_t start = catalog.find_first_not_of(';');
-    if (start == std::string::npos) {
+    if (catalog == ";")
         return true;
-    }
-    size_t end = catalog.find(';', start);
-    for (;;) {
-        size_t len = end == std::string::npos ? std::string::npos : end - start;
-        if (!addEntry(catalog.substr(start, len), fc)) {
+    std::unordered_set<std::string> seen;
+    for (size_t start = 0; start < catalog.size();) {
+        size_t end = catalog.find(';', start);
+        if (!addEntry(catalog.substr(start, end - start), fc, seen))
             return false;
-        }
-        if (end == std::string::npos) {
-            return true;
-        }
-        start = catalog.find_first_not_of(';', end);
-        if (start == std::string::npos) {
-            return true;
-        }
-        end = catalog.find(';', start);
-        if (end == std::string::npos) {
-            return true;
-        }
+        start = end + 1;
     }
+    return true;
 }
 
-int readDataTable(FILE* f, FileCollection& fc)
+// Each stream lies after the one before it and before the catalog, and begins with a bzip2 header.
+bool checkStreams(FILE* f, const FileCollection& fc, size_t first, off_t catalogStart)
+{
+    int64_t previous = 0;
+    for (size_t i = first; i < fc.files.size(); ++i) {
+        const FileResource& r = fc.files[i];
+        if (r.lOffset <= previous || r.lOffset > int64_t(catalogStart) - 4) {
+            log_msg(MT_ERROR, "The installer file is damaged: the stream of %s does not lie between the one before "
+                    "it and the catalog\n", r.destFilename.c_str());
+            return false;
+        }
+        unsigned char header[4] = {0};
+        if (fseeko(f, off_t(r.lOffset), SEEK_SET) != 0 || fread(header, 1, 4, f) != 4 ||
+            memcmp(header, "BZh", 3) != 0 || header[3] < '1' || header[3] > '9') {
+            log_msg(MT_ERROR, "The installer file is damaged: no bzip2 stream begins at offset %lld for %s\n",
+                    static_cast<long long>(r.lOffset), r.destFilename.c_str());
+            return false;
+        }
+        previous = r.lOffset;
+    }
+    return true;
+}
+
+int readDataTable(FILE* f, FileCollection& fc, bool withStreams)
 {
     int after = 0;
     off_t semicolon = findTrailerSemicolon(f, &after);
@@ -112,10 +163,8 @@ int readDataTable(FILE* f, FileCollection& fc)
     }
 
     int32_t n = readCatalogLength(f, semicolon, after);
-    if (n == 0) {
-        log_msg(MT_ERROR, "Unable to retieve data section size in embedded file %d \n", 0);
+    if (n == 0)
         return 1;
-    }
 
     // A length that reaches before the file's start cannot describe a catalog.
     off_t start = semicolon - static_cast<off_t>(n) + 2;
@@ -124,25 +173,68 @@ int readDataTable(FILE* f, FileCollection& fc)
         return 1;
     }
 
-    // No buffer of a negative length exists.
-    char* buffer = n < 0 ? nullptr : static_cast<char*>(malloc(static_cast<size_t>(n)));
+    // The catalog runs from start up to and including the final ";": exactly n - 1 bytes.
+    char* buffer = static_cast<char*>(malloc(static_cast<size_t>(n)));
     if (buffer == nullptr) {
         log_msg(MT_ERROR, "Out of memory\n");
         return 1;
     }
-    buffer[0] = '\0';
-    if (fgets(buffer, n, f) == nullptr) {
-        buffer[0] = '\0';
-    }
-    std::string catalog(buffer);
+    size_t got = fread(buffer, 1, static_cast<size_t>(n - 1), f);
+    std::string catalog(buffer, got);
     free(buffer);
+    if (got != static_cast<size_t>(n - 1)) {
+        log_msg(MT_ERROR, "Unable to read data from the starting of data section embedded in file \n");
+        return 1;
+    }
 
-    return parseCatalog(catalog, fc) ? 0 : 1;
+    size_t first = fc.files.size();
+    if (!parseCatalog(catalog, fc))
+        return 1;
+    // The uninstaller's catalog has no streams; it is read only for its paths.
+    return !withStreams || checkStreams(f, fc, first, start) ? 0 : 1;
 }
 
 }  // namespace
 
-int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTable)
+const char* payloadPathProblem(const std::string& path)
+{
+    const std::string base = std::string(RECORD_SUBDIR) + "/";
+    if (path.size() > kMaxPayloadPath)
+        return "is longer than 1024 bytes";
+    for (char c : path) {
+        if (c <= ' ' || c > '~')
+            return "holds a blank or a character that is not printable ASCII";
+        if (c == ';' || c == '=' || c == '\\')
+            return "holds a ';', '=' or '\\'";
+    }
+    if (path.compare(0, base.size(), base) != 0)
+        return "does not begin with TARVO5/Linux/ppc64/64/";
+    if (path.size() == base.size())
+        return "names nothing below TARVO5/Linux/ppc64/64/";
+    if (path.find("..") != std::string::npos)
+        return "holds \"..\"";
+    for (size_t start = 0;;) {
+        size_t slash = path.find('/', start);
+        std::string component = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (component.empty())
+            return "has an empty component";
+        if (component == ".")
+            return "has a \".\" component";
+        // The start-of-run clean-up deletes the one, the record writer owns the other.
+        if (component.compare(0, 3, "pk.") == 0)
+            return "has a component that begins with \"pk.\"";
+        if (component.compare(0, 10, ".tarvotmp.") == 0)
+            return "has a component that begins with \".tarvotmp.\"";
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    if (path == base + FILES_DAT_NAME || path == base + INSTALLDB_NAME)
+        return "names a record file";
+    return nullptr;
+}
+
+int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTable, bool withStreams)
 {
     FILE* f = fopen(zipFilename.c_str(), "rb");
     if (f == nullptr) {
@@ -150,12 +242,26 @@ int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTa
         return 1;
     }
     fcZipDataTable.strFilename = zipFilename;
-    int result = readDataTable(f, fcZipDataTable);
+    int result = readDataTable(f, fcZipDataTable, withStreams);
     fclose(f);
     return result;
 }
 
-bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const FileResource& fileRes)
+namespace {
+
+// The output for one stream: the named file, or a second descriptor of outFd that fclose may close.
+FILE* openOutput(const char* temp, int outFd)
+{
+    if (outFd < 0)
+        return fopen(temp, "wb");
+    int copy = fcntl(outFd, F_DUPFD_CLOEXEC, 3);
+    FILE* out = copy < 0 ? nullptr : fdopen(copy, "wb");
+    if (out == nullptr && copy >= 0)
+        close(copy);
+    return out;
+}
+
+bool decompressTo(const FileCollection& fcZipDataTable, const FileResource& fileRes, int outFd)
 {
     const char* source = fcZipDataTable.strFilename.c_str();
     const char* temp = fileRes.tempFilename.c_str();
@@ -184,7 +290,7 @@ bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const Fil
     }
 
     static char outBuffer[64 * 1024];  // single-threaded; the stream is closed before we return
-    FILE* out = fopen(temp, "wb");
+    FILE* out = openOutput(temp, outFd);
     if (out == nullptr) {
         log_msg(MT_ERROR, "Error writing to file %s\n", temp);
         int ignored;
@@ -232,4 +338,16 @@ bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const Fil
     BZ2_bzReadClose(&ignored, bz);
     fclose(in);
     return ok;
+}
+
+}  // namespace
+
+bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const FileResource& fileRes)
+{
+    return decompressTo(fcZipDataTable, fileRes, -1);
+}
+
+bool decompressEmbeddedZipToFd(const FileCollection& fcZipDataTable, const FileResource& fileRes, int fd)
+{
+    return decompressTo(fcZipDataTable, fileRes, fd);
 }

@@ -5,7 +5,17 @@
 
 #include "types.h"
 
-// 0 on success (also for a catalog without entries), 1 on any failure.
-int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTable);
+// nullptr when path may name a payload file; otherwise a short English reason. Shared with the kit
+// tool, so it never logs: a name that the installed-files log reader rejects, or that the start-of-run
+// clean-up deletes, could never be updated or removed.
+const char* payloadPathProblem(const std::string& path);
+
+// 0 on success (also for a catalog without entries), 1 on any failure, each logged: a catalog that is
+// not exactly "path=offset;" entries with acceptable paths is damaged. withStreams also requires each
+// offset to point, in increasing order, at a bzip2 stream header before the catalog; the uninstaller's
+// catalog carries no streams and is read only for its paths.
+int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTable, bool withStreams = true);
 // Decompresses the stream of fileRes into fileRes.tempFilename.
 bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const FileResource& fileRes);
+// The same into the open, empty file fd, which stays open; messages still name fileRes.tempFilename.
+bool decompressEmbeddedZipToFd(const FileCollection& fcZipDataTable, const FileResource& fileRes, int fd);

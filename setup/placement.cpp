@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,141 +10,165 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "legacy.h"
 #include "log.h"
 #include "payload.h"
+#include "treedir.h"
 #include "versions.h"
 
 namespace {
 
 const size_t NAME_BUFFER = 4096;  // PATH_MAX of the platform, terminator included
 // Temporary and backup files share the prefix, so the clean-up of a later run finds both.
-const char* const TEMP_TEMPLATE = "/pk.XXXXXX";
+const char* const TEMP_PREFIX = "pk.";
 const mode_t INSTALLED_MODE = 0755;
+const int NAME_TRIES = 100;
 
-bool pathExists(const std::string& path)
+// A level while it is placed: its open directory and the moves of its files.
+struct OpenLevel {
+    std::string path;  // for messages
+    int fd = -1;
+    std::vector<FileResource>* files = nullptr;
+    std::vector<FilestoMove> moves;
+};
+
+const char* leaf(const std::string& path) { return path.c_str() + path.rfind('/') + 1; }
+
+// "pk." and six characters from [A-Za-z0-9].
+std::string tempName()
 {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    static const char chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned counter = 0;
+    unsigned char bytes[6];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
+        // Uniqueness, not secrecy, is what matters: O_EXCL and linkat refuse a name that exists.
+        unsigned seed = unsigned(getpid()) * 2654435761u ^ unsigned(time(nullptr)) ^ (++counter * 40503u);
+        for (unsigned char& b : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            b = static_cast<unsigned char>(seed >> 16);
+        }
+    }
+    std::string name = TEMP_PREFIX;
+    for (unsigned char b : bytes)
+        name += chars[b % (sizeof chars - 1)];
+    return name;
 }
 
-// Creates a unique empty file from dir + TEMP_TEMPLATE; false when the name is too long or mkstemp fails.
-bool makeUniqueFile(const std::string& dir, std::string& made)
+bool nameExists(int dirFd, const char* name)
 {
-    std::string pattern = dir + TEMP_TEMPLATE;
-    if (pattern.size() > NAME_BUFFER - 1)
-        return false;
-    char buffer[NAME_BUFFER] = {};
-    memcpy(buffer, pattern.c_str(), pattern.size());
-    int fd = mkstemp(buffer);
-    if (fd < 1) {
+    struct stat st;
+    return fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Creates a new empty temporary file in dirFd; its descriptor, or -1.
+int makeTempFile(int dirFd, std::string& name)
+{
+    for (int i = 0; i < NAME_TRIES; ++i) {
+        name = tempName();
+        int fd = openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd > 0)
+            return fd;
         // Descriptor 0 is not trusted as a result; drop what it created.
         if (fd == 0) {
             close(fd);
-            unlink(buffer);
+            unlinkat(dirFd, name.c_str(), 0);
+            return -1;
         }
-        return false;
+        if (errno != EEXIST)
+            return -1;
     }
-    close(fd);
-    made = buffer;
-    return true;
+    return -1;
 }
 
-bool syncPath(const std::string& path, int flags)
+// A free backup name in dirFd; false when none was found.
+bool pickBackupName(int dirFd, std::string& name)
 {
-    int fd = open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = fsync(fd) == 0;
-    return close(fd) == 0 && ok;
+    for (int i = 0; i < NAME_TRIES; ++i) {
+        name = tempName();
+        if (!nameExists(dirFd, name.c_str()))
+            return true;
+    }
+    return false;
 }
 
-void startWriteback(const std::string& path)
+void removeLogged(int dirFd, const std::string& name, int state)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    close(fd);
-}
-
-void removeTempFiles(const std::vector<FileResource>& files, size_t from = 0)
-{
-    for (size_t i = from; i < files.size(); ++i)
-        if (!files[i].tempFilename.empty())
-            unlink(files[i].tempFilename.c_str());
-}
-
-void removeLogged(const std::string& name, int state)
-{
-    if (unlink(name.c_str()) != 0)
+    if (unlinkat(dirFd, leaf(name), 0) != 0)
         log_msg(MT_VV, "Failed to remove %s [%d]\n", name.c_str(), state);
 }
 
-void rollBack(const std::vector<FilestoMove>& moves)
+// The temporary files made for the files of a level that have no move yet.
+void sweepTempFiles(const OpenLevel& level)
 {
-    for (const FilestoMove& m : moves) {
-        switch (m.ret) {
-        case 0:
-        case 3:
-        case 7:
-            removeLogged(m.OldName, m.ret);
-            removeLogged(m.TmpName, m.ret);
-            break;
-        case 1:
-            removeLogged(m.OldName, m.ret);
-            removeLogged(m.DestName, m.ret);
-            break;
-        case 2:
-        case 8:
-            removeLogged(m.OldName, m.ret);
-            break;
-        case 4:
-            removeLogged(m.TmpName, m.ret);
-            break;
-        case 6:
-            removeLogged(m.DestName, m.ret);
-            break;
-        default:
-            break;
-        }
-        if (m.ret == 4 || m.ret == 5 || m.ret == 6) {
-            if (rename(m.OldName.c_str(), m.DestName.c_str()) != 0)
-                log_msg(MT_VV, "Failed to move %s to %s [%d]\n", m.OldName.c_str(), m.DestName.c_str(), m.ret);
+    for (size_t i = level.moves.size(); i < level.files->size(); ++i) {
+        const std::string& temp = (*level.files)[i].tempFilename;
+        if (!temp.empty())
+            unlinkat(level.fd, leaf(temp), 0);
+    }
+}
+
+// Puts every level back as it was. The backup is a link to the old file, so a replaced destination
+// returns with one rename and is never missing.
+void rollBack(std::vector<OpenLevel>& levels)
+{
+    for (OpenLevel& level : levels) {
+        if (level.fd < 0)
+            continue;
+        sweepTempFiles(level);
+        for (const FilestoMove& m : level.moves) {
+            switch (m.ret) {
+            case 0:
+            case 3:
+            case 7:
+                removeLogged(level.fd, m.TmpName, m.ret);
+                break;
+            case 1:
+                removeLogged(level.fd, m.DestName, m.ret);
+                break;
+            case 4:
+                removeLogged(level.fd, m.OldName, m.ret);
+                removeLogged(level.fd, m.TmpName, m.ret);
+                break;
+            case 5:
+                removeLogged(level.fd, m.OldName, m.ret);
+                break;
+            case 6:
+                if (renameat(level.fd, leaf(m.OldName), level.fd, leaf(m.DestName)) != 0)
+                    log_msg(MT_VV, "Failed to move %s to %s [%d]\n", m.OldName.c_str(), m.DestName.c_str(), m.ret);
+                break;
+            default:
+                break;
+            }
         }
     }
 }
 
-void commit(const std::vector<FilestoMove>& moves)
+void commit(const OpenLevel& level)
 {
-    for (const FilestoMove& m : moves) {
+    for (const FilestoMove& m : level.moves) {
         const char* dest = m.DestName.c_str();
         const char* old = m.OldName.c_str();
         if (m.ret == 6) {
-            if (unlink(old) == 0) {
+            if (unlinkat(level.fd, leaf(m.OldName), 0) == 0) {
                 log_msg(MT_VV, "Files %s has been deleted \n", old);
             } else {
                 log_msg(MT_INFO, "Existing file %s has been moved to %s \n", dest, old);
                 log_msg(MT_INFO, "Please remove %s file manually as it is being used by some product\n", old);
             }
         } else if (m.ret == 5) {
-            if (rename(old, dest) == 0)
+            // The destination never left; only its backup link goes.
+            if (unlinkat(level.fd, leaf(m.OldName), 0) == 0)
                 log_msg(MT_VV, "File %s can not be installed by this setup file, hence it has been left as it is \n",
                         dest);
-            else
-                log_msg(MT_INFO, "Failed to move back %s to %s [%d]\n Please do it manually before running uninstaller",
-                        old, dest, 5);
-        } else if (m.ret == 1 || m.ret == 2) {
-            if (unlink(old) == 0)
-                log_msg(MT_VV, "Files %s has been deleted \n", old);
             else
                 log_msg(MT_INFO,
                         "Failed to delete temporary file %s, Please remove it manually before running uninstaller \n",
                         old);
         }
         if (m.ret == 1 || m.ret == 6) {
-            if (chmod(dest, INSTALLED_MODE) == 0)
+            if (m.modeSet)
                 log_msg(MT_VV, "Set permissions for file %s\n", dest);
             else
                 log_msg(MT_INFO, "problem in setting permission for file %s", dest);
@@ -151,16 +176,17 @@ void commit(const std::vector<FilestoMove>& moves)
     }
 }
 
-// Makes one move and returns its state; the destination is examined before anything is renamed.
-int moveOne(const FilestoMove& m)
+// Makes one move and returns its state; the destination is examined before anything is changed.
+int moveOne(int dirFd, const FilestoMove& m)
 {
     const char* dest = m.DestName.c_str();
     const char* tmp = m.TmpName.c_str();
     const char* old = m.OldName.c_str();
-    bool destExists = pathExists(m.DestName);
-    bool tmpExists = pathExists(m.TmpName);
+    bool destExists = nameExists(dirFd, leaf(m.DestName));
+    bool tmpExists = nameExists(dirFd, leaf(m.TmpName));
     if (destExists) {
-        if (rename(dest, old) != 0) {
+        // A second name for the old file, then one rename over it: the destination is never missing.
+        if (linkat(dirFd, leaf(m.DestName), dirFd, leaf(m.OldName), 0) != 0) {
             log_msg(MT_VV, "Failed to move %s to %s \n", dest, old);
             if (tmpExists) {
                 log_msg(MT_VV, " %s file is present [%d] \n", tmp, 7);
@@ -170,7 +196,7 @@ int moveOne(const FilestoMove& m)
             return 8;
         }
         log_msg(MT_VV, "Existing %s has been moved to %s \n", dest, old);
-        if (rename(tmp, dest) == 0) {
+        if (renameat(dirFd, leaf(m.TmpName), dirFd, leaf(m.DestName)) == 0) {
             log_msg(MT_VV, "Files %s has been moved to %s [%d]\n", tmp, dest, 6);
             return 6;
         }
@@ -183,7 +209,7 @@ int moveOne(const FilestoMove& m)
         return 5;
     }
     log_msg(MT_VV, "Files %s Does not exist \n", dest);
-    if (rename(tmp, dest) == 0) {
+    if (renameat(dirFd, leaf(m.TmpName), dirFd, leaf(m.DestName)) == 0) {
         log_msg(MT_VV, "File %s has been moved to %s [%d]\n", tmp, dest, 1);
         return 1;
     }
@@ -194,6 +220,130 @@ int moveOne(const FilestoMove& m)
     }
     log_msg(MT_VV, "Since %s file is not present [%d]\n", tmp, 2);
     return 2;
+}
+
+// Opens (making it when missing) the directory of one level; false after logging.
+bool openLevel(const std::string& installDir, const TreeLevel& level, OpenLevel& open)
+{
+    open.path = level.relDir.empty() ? installDir : installDir + "/" + level.relDir;
+    open.fd = openTreeDir(installDir, level.relDir, true);
+    if (open.fd >= 0)
+        return true;
+    int err = errno;
+    log_msg(MT_ERROR, "Failed to create installation directory\n");
+    if (err == ENOTDIR)
+        log_msg(MT_ERROR, "A component of the installation path was not a directory\n");
+    else if (err == ELOOP)
+        log_msg(MT_ERROR, "A component of %s is a symbolic link, which is never followed\n", open.path.c_str());
+    return false;
+}
+
+// Decodes every file of a level to a new temporary file, its writeback started at once so that the
+// disk works while the next one is decoded.
+bool extractLevel(const FileCollection& fcTop, OpenLevel& level)
+{
+    for (FileResource& f : *level.files) {
+        std::string name;
+        int fd = makeTempFile(level.fd, name);
+        if (fd < 0)
+            return false;
+        f.tempFilename = level.path + "/" + name;
+        bool ok = decompressEmbeddedZipToFd(fcTop, f, fd);
+        if (ok)
+            sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        close(fd);
+        if (!ok) {
+            log_msg(MT_ERROR, "Failed to decompress %s to %s\n", f.destFilename.c_str(), f.tempFilename.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Makes each extracted file durable with its final mode and pairs it with its destination and a
+// backup name; false after logging.
+bool collectLevel(OpenLevel& level)
+{
+    for (const FileResource& f : *level.files) {
+        FilestoMove m;
+        m.TmpName = f.tempFilename;
+        int fd = openat(level.fd, leaf(f.tempFilename), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        m.modeSet = fd >= 0 && fchmod(fd, INSTALLED_MODE) == 0;
+        bool synced = fd >= 0 && fsync(fd) == 0;
+        if (fd >= 0 && close(fd) != 0)
+            synced = false;
+        if (!synced) {
+            log_msg(MT_ERROR, "Failed to write %s to disk\n", f.tempFilename.c_str());
+            return false;
+        }
+        std::string mapped;
+        getVersionedLibName(g_thisKitVersionString, f.destFilename, mapped);
+        m.DestName = level.path + "/" + mapped;
+        std::string backup;
+        if (m.DestName.size() > NAME_BUFFER - 1) {
+            log_msg(MT_ERROR, "Destination Path %s length is more than PATH MAX \n", m.DestName.c_str());
+            return false;
+        }
+        if (!pickBackupName(level.fd, backup)) {
+            log_msg(MT_ERROR, "Unable to reserve a backup name for %s\n", m.DestName.c_str());
+            return false;
+        }
+        m.OldName = level.path + "/" + backup;
+        level.moves.push_back(m);
+        log_msg(MT_VV, "Destname=%s TmpName=%s and Oldname=%s \n", m.DestName.c_str(), m.TmpName.c_str(),
+                m.OldName.c_str());
+    }
+    return true;
+}
+
+bool moveLevel(OpenLevel& level)
+{
+    for (FilestoMove& m : level.moves) {
+        m.ret = moveOne(level.fd, m);
+        if (m.ret == 3 || m.ret == 4) {
+            log_msg(MT_ERROR, "Failed to move %s  to %s [%d]\n", m.TmpName.c_str(), m.DestName.c_str(), m.ret);
+            return false;
+        }
+        if (m.ret == 7 || m.ret == 8) {
+            log_msg(MT_ERROR, "Failed to move %s  to %s [%d]\n", m.DestName.c_str(), m.OldName.c_str(), m.ret);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The passes over the whole tree; false after logging, with everything already placed put back.
+bool placeLevels(const std::string& installDir, const FileCollection& fcTop, std::vector<TreeLevel>& levels,
+                 std::vector<OpenLevel>& open)
+{
+    for (TreeLevel& level : levels) {
+        for (FileResource& f : level.files)
+            f.tempFilename.clear();  // only names made here may ever be deleted
+        open.emplace_back();
+        open.back().files = &level.files;
+        if (!openLevel(installDir, level, open.back()))
+            return false;
+    }
+    // Every stream is decoded before the first destination is touched.
+    for (OpenLevel& level : open) {
+        if (!extractLevel(fcTop, level)) {
+            log_msg(MT_ERROR, "Failed to install files\n");
+            return false;
+        }
+    }
+    for (OpenLevel& level : open) {
+        if (!collectLevel(level)) {
+            log_msg(MT_ERROR, "Failed to install files\n");
+            return false;
+        }
+    }
+    for (OpenLevel& level : open) {
+        if (!moveLevel(level)) {
+            log_msg(MT_ERROR, "Failed to install files\n");
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -235,88 +385,34 @@ int createDirectoryPath(std::string path)
     return 0;
 }
 
+bool installTree(const std::string& installDir, const FileCollection& fcTop, std::vector<TreeLevel>& levels)
+{
+    std::vector<OpenLevel> open;
+    open.reserve(levels.size());
+    bool ok = placeLevels(installDir, fcTop, levels, open);
+    if (ok) {
+        // The new names are made durable before any backup goes, so that a crash cannot lose both.
+        for (OpenLevel& level : open)
+            fsync(level.fd);
+        for (OpenLevel& level : open)
+            commit(level);
+    } else {
+        rollBack(open);
+    }
+    for (OpenLevel& level : open)
+        if (level.fd >= 0)
+            close(level.fd);
+    return ok;
+}
+
 bool installFiles(const std::string& installDir, const FileCollection& fcTop, std::vector<FileResource>& files)
 {
-    // 1. Reserve a temporary file per entry.
-    for (FileResource& f : files)
-        f.tempFilename.clear();  // only names made here may ever be deleted
-    for (size_t i = 0; i < files.size(); ++i) {
-        std::string made;
-        if (!makeUniqueFile(installDir, made)) {
-            removeTempFiles(files, 0);
-            return false;
-        }
-        files[i].tempFilename = made;
-        if (made[0] != '/') {
-            removeTempFiles(files, 0);
-            return false;
-        }
-    }
-
-    // 2. Extract every file before anything is renamed, and make its content durable. Writeback of
-    //    each file starts as soon as it is extracted, so the disk works while the next one is decoded.
-    for (const FileResource& f : files) {
-        if (!decompressEmbeddedZipToFile(fcTop, f)) {
-            log_msg(MT_ERROR, "Failed to decompress %s to %s\n", f.destFilename.c_str(), f.tempFilename.c_str());
-            removeTempFiles(files, 0);
-            return false;
-        }
-        startWriteback(f.tempFilename);
-    }
-    for (const FileResource& f : files) {
-        if (!syncPath(f.tempFilename, O_RDONLY)) {
-            log_msg(MT_ERROR, "Failed to write %s to disk\n", f.tempFilename.c_str());
-            removeTempFiles(files, 0);
-            return false;
-        }
-    }
-
-    // 3. Collect the moves, each with a reserved backup name.
-    std::vector<FilestoMove> moves;
-    for (size_t i = 0; i < files.size(); ++i) {
-        std::string mapped;
-        getVersionedLibName(g_thisKitVersionString, files[i].destFilename, mapped);
-        FilestoMove m;
-        m.DestName = installDir + "/" + mapped;
-        m.TmpName = files[i].tempFilename;
-        std::string destDir = m.DestName.substr(0, m.DestName.rfind('/'));
-        bool reserved = false;
-        if (destDir.size() + strlen(TEMP_TEMPLATE) > NAME_BUFFER - 1)
-            log_msg(MT_ERROR, "Destination Path %s length is more than PATH MAX \n", m.DestName.c_str());
-        else if (!(reserved = makeUniqueFile(destDir, m.OldName)))
-            log_msg(MT_ERROR, "Unable to reserve a backup name for %s\n", m.DestName.c_str());
-        if (!reserved) {
-            // Without a backup name the old file could not be restored: give up on the directory.
-            rollBack(moves);
-            removeTempFiles(files, i);
-            return false;
-        }
-        m.ret = 0;
-        moves.push_back(m);
-        log_msg(MT_VV, "Destname=%s TmpName=%s and Oldname=%s \n", m.DestName.c_str(), m.TmpName.c_str(),
-                m.OldName.c_str());
-    }
-
-    // 4. Move.
-    if (moves.empty())
+    if (files.empty())
         return true;
-    for (FilestoMove& m : moves) {
-        m.ret = moveOne(m);
-        if (m.ret == 3 || m.ret == 4) {
-            log_msg(MT_ERROR, "Failed to move %s  to %s [%d]\n", m.TmpName.c_str(), m.DestName.c_str(), m.ret);
-        } else if (m.ret == 7 || m.ret == 8) {
-            log_msg(MT_ERROR, "Failed to move %s  to %s [%d]\n", m.DestName.c_str(), m.OldName.c_str(), m.ret);
-        } else {
-            continue;
-        }
-        rollBack(moves);
-        return false;
-    }
-
-    // 5. Commit, once the new names are durable, so that a crash cannot lose both old and new content.
-    syncPath(installDir, O_RDONLY | O_DIRECTORY);
-    commit(moves);
-    return true;
+    std::vector<TreeLevel> levels{TreeLevel{"", files}};
+    bool ok = installTree(installDir, fcTop, levels);
+    files = levels[0].files;
+    return ok;
 }
 
 int CountFilesAndDirsIn(const std::string& directory)

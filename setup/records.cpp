@@ -10,6 +10,7 @@
 
 #include "autolock.h"  // AutoLock::write_data: whole writes that survive EINTR
 #include "log.h"
+#include "treedir.h"
 #include "types.h"
 
 namespace {
@@ -112,50 +113,24 @@ bool ensureWritable(const std::string& path)
     return true;
 }
 
-void splitPath(const std::string& path, std::string& dir, std::string& base)
+std::string directoryOf(const std::string& path)
 {
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        dir = ".";
-        base = path;
-    } else {
-        dir = slash == 0 ? "/" : path.substr(0, slash);
-        base = path.substr(slash + 1);
-    }
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// ".installdb" -> ".installdb.", "files.dat" -> ".files.dat.": hidden, and never "pk.", which the
-// clean-up of payload directories deletes.
-std::string tempPrefix(const std::string& base)
+bool isRecordTemporary(const char* name)
 {
-    return (base.empty() || base[0] != '.' ? "." : "") + base + ".";
-}
-
-bool isMkstempName(const std::string& name, const std::string& prefix)
-{
-    if (name.size() != prefix.size() + std::strlen(MKSTEMP_SUFFIX) || name.compare(0, prefix.size(), prefix) != 0)
+    const size_t prefixLength = std::strlen(RECORD_TEMP_PREFIX);
+    if (std::strncmp(name, RECORD_TEMP_PREFIX, prefixLength) != 0 ||
+        std::strlen(name) != prefixLength + std::strlen(MKSTEMP_SUFFIX))
         return false;
-    for (size_t i = prefix.size(); i < name.size(); ++i) {
-        char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+    for (const char* c = name + prefixLength; *c; ++c)
+        if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9')))
             return false;
-    }
     return true;
-}
-
-// A run killed between creating and renaming its temporary file leaves it behind; the
-// single-instance lock guarantees that no other writer owns one now.
-void removeStaleTemporaries(const std::string& dir, const std::string& prefix)
-{
-    DIR* d = opendir(dir.c_str());
-    if (!d)
-        return;
-    while (struct dirent* entry = readdir(d)) {
-        std::string name = entry->d_name;
-        if (isMkstempName(name, prefix))
-            unlink((dir + "/" + name).c_str());
-    }
-    closedir(d);
 }
 
 void syncDirectory(const std::string& dir)
@@ -205,10 +180,9 @@ bool readLines(const std::string& path, std::vector<std::string>& lines)
 
 bool replaceRecordFile(const std::string& path, const std::string& content)
 {
-    std::string dir, base;
-    splitPath(path, dir, base);
-    std::string prefix = tempPrefix(base);
-    removeStaleTemporaries(dir, prefix);
+    // Beside the record, so that the rename stays within one file system. The prefix is ours alone:
+    // no payload path may use it, and the start-of-run clean-up deletes nothing else.
+    std::string dir = directoryOf(path);
 
     mode_t mode = 0644;
     struct stat old;
@@ -216,7 +190,7 @@ bool replaceRecordFile(const std::string& path, const std::string& content)
     if (hadOld)
         mode = old.st_mode & 07777;
 
-    std::string pattern = dir + "/" + prefix + MKSTEMP_SUFFIX;
+    std::string pattern = dir + "/" + RECORD_TEMP_PREFIX + MKSTEMP_SUFFIX;
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkostemp(name.data(), O_CLOEXEC);
@@ -236,6 +210,34 @@ bool replaceRecordFile(const std::string& path, const std::string& content)
     }
     unlink(tempName);
     return false;
+}
+
+void removeRecordTemporaries(const std::string& installDir)
+{
+    // Never through a link: the record directory must really lie below the install directory.
+    int fd = openTreeDir(installDir, RECORD_SUBDIR, false);
+    if (fd < 0)
+        return;
+    int listFd = dup(fd);
+    DIR* listing = listFd < 0 ? nullptr : fdopendir(listFd);
+    if (!listing) {
+        if (listFd >= 0)
+            close(listFd);
+        close(fd);
+        return;
+    }
+    const std::string dir = recordDir(installDir);
+    while (struct dirent* entry = readdir(listing)) {
+        if (!isRecordTemporary(entry->d_name))
+            continue;
+        std::string path = dir + "/" + entry->d_name;
+        if (unlinkat(fd, entry->d_name, 0) == 0)
+            log_msg(MT_VV, "Temporary file %s has been deleted \n", path.c_str());
+        else
+            log_msg(MT_VV, "Temporary file %s is failed to delete \n", path.c_str());
+    }
+    closedir(listing);
+    close(fd);
 }
 
 bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lines)

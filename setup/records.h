@@ -24,5 +24,8 @@ bool readLines(const std::string& path, std::vector<std::string>& lines);
 // Replaces a record file (.installdb, files.dat) through a synced temporary file and a rename,
 // so that a crash leaves either the old or the new content. Keeps the old mode (0644 when new).
 bool replaceRecordFile(const std::string& path, const std::string& content);
+// Deletes the temporaries of record replacements that a killed run left in the record directory.
+// The single-instance lock guarantees that no other writer owns one now.
+void removeRecordTemporaries(const std::string& installDir);
 // Rewrites a file that is not ours in place (truncate and write), keeping its owner and mode.
 bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lines);

@@ -43,6 +43,7 @@ inline constexpr const char* DEFAULT_INSTALL_DIR = "/opt/QZ/SharedComponents/TAR
 inline constexpr const char* DEFAULT_LINK_DIR = "/opt/QZ/SharedComponents/lib";
 inline constexpr const char* LOG_FILE_PATH = "/tmp/tarvo_install.log";
 inline constexpr const char* LOCK_FILE_PATH = "/tmp/.QZ_TARVO_Installer.lock";
+inline constexpr const char* RECORD_TEMP_PREFIX = ".tarvotmp.";  // + six mkstemp characters
 inline constexpr const char* LEGACY_VERSION = "2.3.3";  // installations of it kept no files.dat
 
 // install directory + "/TARVO5/Linux/ppc64/64": holds the records and every payload file.

@@ -7,7 +7,7 @@ KIT=$TARVO_BUILD/tarvo_installer.bin
 TOOL=$TARVO_BUILD/tarvo_kit
 DEFAULT_RECORDS=/opt/QZ/SharedComponents/TARVO/TARVO5/Linux/ppc64/64
 
-fail() { echo "FAIL: $*" >&2; FAILURES=$((FAILURES + 1)); }
+fail() { echo "${FAIL_TAG:-FAIL}: $*" >&2; FAILURES=$((FAILURES + 1)); }
 pass() { PASSES=$((PASSES + 1)); }
 check() {  # check "what" command...
     local what=$1; shift
@@ -75,7 +75,7 @@ expect_installed() {
 expect_no_leftovers() {
     local found
     found=$(find "${1:-/opt}" /tmp -name 'pk.*' 2>/dev/null; ls /tmp/qzprof* /tmp/.QZ_TARVO_Installer.lock 2>/dev/null)
-    found=$found$(find "${1:-/opt}" -name '.installdb.*' -o -name 'files.dat.*' 2>/dev/null)
+    found=$found$(find "${1:-/opt}" -name '.tarvotmp.*' 2>/dev/null)
     if [ -z "$found" ]; then pass; else fail "left behind: $found"; fi
 }
 
@@ -84,4 +84,37 @@ files_dat_plain() { printf '%s\n' $PAYLOAD_PATHS; }
 # Snapshot of a tree: path, type, mode and checksum of everything below it.
 tree_state() {
     (cd "$1" 2>/dev/null && find . -printf '%p %y %m\n' | sort && find . -type f -exec md5sum {} + | sort -k2)
+}
+
+# variant_kit OUT : a kit with the built kit's program and paths, every payload file holding other bytes.
+variant_kit() {
+    local dir=$1.payload path src
+    mkdir -p "$dir"
+    while IFS=$'\t' read -r path src; do
+        case $path in '#'* | '') continue ;; esac
+        printf 'variant of %s\n' "$path" > "$dir/$src"
+        printf '%s\t%s\n' "$path" "$src"
+    done < "$TARVO_BUILD/kit/payload/manifest" > "$dir/manifest"
+    "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$dir/manifest" --out "$1"
+}
+
+# payload_sums KIT : "md5  path" of every payload file of KIT, as md5sum prints it for the installed tree.
+payload_sums() {
+    local p
+    for p in $PAYLOAD_PATHS; do
+        printf '%s  %s\n' "$(payload_bytes "$1" "$p" | md5sum | cut -d' ' -f1)" "$p"
+    done
+}
+
+# LeakSanitizer cannot work under ptrace: a sanitized build runs under strace without it.
+UNDER_STRACE=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+
+# syscall_counts SYSCALLS command... : "name count" for each syscall of the comma list that the
+# command's own process makes (its children not counted), as strace's when= numbers them.
+syscall_counts() {
+    local set=$1 log=/tmp/.t_counts; shift
+    env "$UNDER_STRACE" strace -f -qq -o "$log" -e trace="$set" "$@" >/dev/null 2>&1
+    awk 'NR == 1 { main = $1 }
+         $1 == main && match($2, /^[a-z0-9_]+\(/) { n[substr($2, 1, RLENGTH - 1)]++ }
+         END { for (s in n) print s, n[s] }' "$log"
 }

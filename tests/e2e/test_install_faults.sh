@@ -82,7 +82,7 @@ for delay in 0 0.001 0.003 0.006 0.01 0.02 0.04 0.08; do
     expect_installed "$KIT" "$DEFAULT_DIR"
     expect_file "$R/.installdb" $'CurrentVersion 5.2.4\nK1 5.2.4\n'
     # A killed run cannot delete its temporary utility; the tree must still be clean.
-    check "no placeholder after a kill at ${delay}s" test -z "$(find /opt -name 'pk.*' -o -name '.installdb.*')"
+    check "no placeholder after a kill at ${delay}s" test -z "$(find /opt -name 'pk.*' -o -name '.tarvotmp.*')"
 done
 
 finish

@@ -40,7 +40,8 @@ expect_contains "$OUT" "[TARVO] No remaining dependencies so TARVO will be remov
 expect_absent /opt/QZ
 expect_no_leftovers
 
-# A user file in .../64/lib: that directory and its parents stay, the others go.
+# A user file in .../64/lib: that directory, its parents and the records stay, the others go; once
+# the file is gone, any caller finishes the removal.
 install_for APP1
 echo mine > "$R/lib/user.txt"
 run_kit "$KIT" remove caller=APP1
@@ -50,8 +51,11 @@ expect_contains /tmp/tarvo_install.log "Failed to remove $R: Directoy not empty 
 expect_absent "$R/tarvo"
 expect_present "$R/lib/user.txt"
 expect_absent "$R/lib/libtarvo.so"
-expect_absent "$R/.installdb"
-rm -rf /opt/QZ
+expect_file "$R/.installdb" $'CurrentVersion 5.2.4\n'
+rm "$R/lib/user.txt"
+run_kit "$KIT" remove caller=LATE
+expect_rc 0 "rerun once the user file is gone"
+expect_absent /opt/QZ
 
 # A second product's file in the install directory: non-fatal, success.
 install_for APP1

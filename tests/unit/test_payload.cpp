@@ -80,7 +80,7 @@ TEST_F(PayloadTest, ShippedCatalogYieldsSevenEntriesInOrder)
     writeFile(kit, std::string(64, 'I') + withTrailer(shippedCatalog()));
     FileCollection fc;
     fc.files.push_back(FileResource{"kept", "", 0});
-    ASSERT_EQ(processDataTable(kit, fc), 0);
+    ASSERT_EQ(processDataTable(kit, fc, false), 0);
     EXPECT_EQ(entries(fc), "kept=0;" + shippedCatalog());
     for (const FileResource& r : fc.files)
         EXPECT_EQ(r.tempFilename, "");
@@ -90,40 +90,64 @@ TEST_F(PayloadTest, ShippedCatalogYieldsSevenEntriesInOrder)
 
 TEST_F(PayloadTest, CatalogTable)
 {
-    const std::string image(64, 'I');
+    std::string image;  // a stream header every four bytes
+    for (int i = 0; i < 1000; ++i)
+        image += "BZh9";
+    const std::string P = "TARVO5/Linux/ppc64/64/";
     std::string big;  // five trailer digits: more than 9998 bytes
     for (int i = 0; big.size() < 10000; ++i)
-        big += "TARVO5/Linux/ppc64/64/f" + std::to_string(i) + "=" + std::to_string(i + 1) + ";";
+        big += P + "f" + std::to_string(i) + "=" + std::to_string(4 * (i + 1)) + ";";
+    const std::string one = P + "a=4;";
     const std::string noSemicolon = "Unable to find semicolon embedded in file \n";
+    const std::string noLength = "Unable to retieve data section size in embedded file 0 \n";
+    const std::string badTrailer = "The installer file is damaged: it does not end in the catalog length and a line feed\n";
     const std::string badOffset = "File size retrived from data section is not correct:0 \n";
+    const std::string damaged = "The installer file is damaged: ";
+    const std::string notBetween = " does not lie between the one before it and the catalog\n";
     const struct {
         std::string file;
         int rc;
         std::string log, entries;
+        bool streams = true;
     } rows[] = {
-        {image + "a=1;123456\n", 1, noSemicolon, ""},  // six digits put the ";" out of reach
-        {"plain\n", 1, noSemicolon, ""},               // shorter than the search window
-        {image + "a=1;\n", 1, "Unable to retieve data section size in embedded file 0 \n", ""},
-        {"a=1;99\n", 1, "Unable to read data from the starting of data section embedded in file \n", ""},
-        {"a=1;5\n", 0, "", "a=1;"},  // reaching exactly the first byte
-        {image + "a=1;-5\n", 1, "Out of memory\n", ""},
+        {image + one + "123456\n", 1, noSemicolon, ""},  // six digits put the ";" out of reach
+        {"plain\n", 1, noSemicolon, ""},                 // shorter than the search window
+        {image + one + "\n", 1, noLength, ""},
+        {image + one, 1, noLength, ""},
+        {image + one + "0\n", 1, noLength, ""},
+        {image + one + "27", 1, badTrailer, ""},  // the line feed cut off
+        {image + one + "-5\n", 1, badTrailer, ""},
+        {image + one + "2 7\n", 1, badTrailer, ""},
+        {one + "99\n", 1, "Unable to read data from the starting of data section embedded in file \n", ""},
+        {image + withTrailer(one), 0, "", one},
         {image + withTrailer(big), 0, "", big},
-        // Without the line feed the last byte is still skipped: ";368" reads as 36.
-        {image + shippedCatalog() + "368", 0, "", "Linux/ppc64/64/uninstaller=4066686;"},
-        {image + withTrailer(";;a/b=5;;;c=70;;"), 0, "", "a/b=5;c=70;"},
-        {image + withTrailer(";;;"), 0, "", ""},
-        // Read as one line: after a line feed an entry without ";" is dropped; the first "=" ends the path.
-        {image + withTrailer("x=3=4;y=4\nz=5;"), 0, "", "x=3;"},
-        {image + withTrailer("a=5;b=0;"), 1, badOffset, "a=5;"},
-        {image + withTrailer("a=5;b=x1;"), 1, badOffset, "a=5;"},
-        {image + withTrailer("a=5;b=;"), 1, badOffset, "a=5;"},
+        {image + withTrailer(";"), 0, "", ""},
+        // One digit off: the catalog seems to start inside its first path.
+        {image + one + "26\n", 1, damaged + "catalog path ARVO5/Linux/ppc64/64/a does not begin with " + P + "\n", ""},
+        {image + withTrailer(P + "a=4;;" + P + "b=8;"), 1, badOffset, one},
+        {image + withTrailer(P + "a=4" + "x" + P + "b=8;"), 1,
+         damaged + "catalog entry " + P + "a=4x" + P + "b=8 is not a path, \"=\" and an offset\n", ""},
+        {image + withTrailer(P + "a=4\n;"), 1, damaged + "catalog entry " + P + "a=4? is not a path, \"=\" and an offset\n", ""},
+        {image + withTrailer(P + "a=4;" + P + "b;"), 1, badOffset, one},
+        {image + withTrailer(P + "../../../../../etc/evil=4;"), 1,
+         damaged + "catalog path " + P + "../../../../../etc/evil holds \"..\"\n", ""},
+        {image + withTrailer("/etc/evil=4;"), 1, damaged + "catalog path /etc/evil does not begin with " + P + "\n", ""},
+        {image + withTrailer(P + "a=4;" + P + "a=8;"), 1, damaged + "the catalog names " + P + "a twice\n", one},
+        {image + withTrailer(P + "a=8;" + P + "b=8;"), 1, damaged + "the stream of " + P + "b" + notBetween,
+         P + "a=8;" + P + "b=8;"},
+        {image + withTrailer(P + "a=8;" + P + "b=3997;"), 1, damaged + "the stream of " + P + "b" + notBetween,
+         P + "a=8;" + P + "b=3997;"},
+        {image + withTrailer(P + "a=4;" + P + "b=9;"), 1,
+         damaged + "no bzip2 stream begins at offset 9 for " + P + "b\n", P + "a=4;" + P + "b=9;"},
+        // The uninstaller's catalog: every offset 9, no streams.
+        {image + withTrailer(P + "a=9;" + P + "b=9;"), 0, "", P + "a=9;" + P + "b=9;", false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.file.substr(0, 80));
+        SCOPED_TRACE(row.file.substr(row.file.size() > 100 ? row.file.size() - 100 : 0));
         testutil::resetOptions();
         writeFile(kit, row.file);
         FileCollection fc;
-        EXPECT_EQ(processDataTable(kit, fc), row.rc);
+        EXPECT_EQ(processDataTable(kit, fc, row.streams), row.rc);
         EXPECT_EQ(log(), row.log);
         EXPECT_EQ(entries(fc), row.entries);
         EXPECT_EQ(fc.strFilename, kit);
@@ -134,6 +158,23 @@ TEST_F(PayloadTest, CatalogTable)
     EXPECT_EQ(processDataTable(dir + "/missing", fc), 1);
     EXPECT_EQ(log(), "Could not open file " + dir + "/missing for reading\n");
     EXPECT_EQ(fc.strFilename, "");
+}
+
+TEST(PayloadPath, AcceptsOnlyNamesThatCanBeInstalledUpdatedAndRemoved)
+{
+    const std::string base = "TARVO5/Linux/ppc64/64/";
+    for (const std::string& good :
+         {base + "lib/libtarvo.so", base + "a.b/c-d_e+f~/.x", base + "lib/files.dat", base + std::string(1002, 'n')})
+        EXPECT_EQ(payloadPathProblem(good), nullptr) << good;
+    const std::string bad[] = {
+        "", "TARVO5/Linux/ppc64/64", base, "/" + base + "a", "tarvo5/Linux/ppc64/64/a", "lib/a", base + "a/../../x",
+        base + "lib/libx..so", base + "a//b", base + "./a", base + "a/.", base + "lib/", base + "pk.x",
+        base + "pk.d/x", base + ".tarvotmp.1", base + "files.dat", base + ".installdb", base + "a b",
+        base + "a\tb", base + "a;b", base + "a=b", base + "a\\b", base + "a\nb", base + "\x7f", base + "\xc3\xa9",
+        base + std::string(1003, 'n'),
+    };
+    for (const std::string& path : bad)
+        EXPECT_NE(payloadPathProblem(path), nullptr) << path;
 }
 
 class DecompressTest : public PayloadTest {

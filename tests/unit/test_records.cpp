@@ -34,10 +34,12 @@ protected:
     {
         testutil::resetOptions();
         umask(022);
-        dir = testutil::freshDir("records");
+        installDir = testutil::freshDir("records");
+        dir = recordDir(installDir);
+        std::system(("mkdir -p '" + dir + "'").c_str());
         db = dir + "/.installdb";
     }
-    std::string dir, db;
+    std::string installDir, dir, db;
 };
 
 TEST_F(RecordsTest, MatchingRulesOfReadRemoveAndUpdate)
@@ -128,12 +130,15 @@ TEST_F(RecordsTest, InsertPositionsOrderFinalLineWithoutLFAndFirstOfTwo)
     EXPECT_EQ(readFile(db), "CurrentVersion 5.2.4\nX 0\nAPP1 2\n");
 }
 
-// Stale temporaries of a killed run go; look-alikes and payload backups stay.
-TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndCleansTemporaries)
+// Only this program's temporaries go, and only at the start of a run: never an administrator's
+// copy of a record, a look-alike, a payload backup, or anything reached through a link.
+TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
 {
-    writeFile(dir + "/.installdb.Ab12Cd", "stale");
-    writeFile(dir + "/.installdb.Ab12Cd.keep", "other");
-    writeFile(dir + "/pk.Ab12Cd", "payload backup");
+    std::set<std::string> expected{".installdb",      ".installdb.backup", ".files.dat.saved1",     ".installdb.Ab12Cd",
+                                   ".tarvotmp.Ab12C", ".tarvotmp.Ab-2Cd",  ".tarvotmp.Ab12Cd.keep", "pk.Ab12Cd"};
+    for (const std::string& name : expected)
+        writeFile(dir + "/" + name, "keep");
+    writeFile(dir + "/.tarvotmp.Ab12Cd", "stale");
     writeFile(db, "CurrentVersion 5.2.4\n");
     ASSERT_EQ(chmod(db.c_str(), 0600), 0);
     ASSERT_EQ(chown(db.c_str(), 65534, 65534), 0);
@@ -143,7 +148,15 @@ TEST_F(RecordsTest, ReplacementKeepsModeAndOwnerAndCleansTemporaries)
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_uid, 65534u);
     EXPECT_EQ(st.st_gid, 65534u);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{".installdb", ".installdb.Ab12Cd.keep", "pk.Ab12Cd"}));
+    removeRecordTemporaries(installDir);
+    EXPECT_EQ(listDir(dir), expected);
+
+    const std::string linked = testutil::freshDir("records_linked"), outside = testutil::freshDir("records_outside");
+    std::system(("mkdir -p '" + linked + "/TARVO5/Linux/ppc64'").c_str());
+    ASSERT_EQ(symlink(outside.c_str(), recordDir(linked).c_str()), 0);
+    writeFile(outside + "/.tarvotmp.Ab12Cd", "not ours");
+    removeRecordTemporaries(linked);
+    EXPECT_TRUE(testutil::exists(outside + "/.tarvotmp.Ab12Cd"));
 }
 
 TEST_F(RecordsTest, FullDiskLeavesTheOldRegistryIntact)
@@ -200,7 +213,7 @@ TEST_F(RecordsTest, KilledWriterLeavesOldOrNewRegistryNeverAShortenedOne)
     }
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0);
-    EXPECT_TRUE(updateFileLine(db, "CurrentVersion", "5.2.4", false));
+    removeRecordTemporaries(installDir);
     EXPECT_EQ(listDir(dir), std::set<std::string>{".installdb"});
 }
 

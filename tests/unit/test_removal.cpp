@@ -92,7 +92,7 @@ TEST_F(RemovalTest, LastProductGoesDeepestFirstWithProfileVariablesAndOptQZ)
     }
 }
 
-TEST_F(RemovalTest, MissingFileIsOnlyNotedButUndeletableFileIsAnError)
+TEST_F(RemovalTest, MissingFileIsOnlyNotedButAnUndeletableOneKeepsTheRecordsForARerun)
 {
     FileCollection fc = installSeven(kDefault);
     std::remove((kRec + "/uninstaller").c_str());
@@ -103,12 +103,51 @@ TEST_F(RemovalTest, MissingFileIsOnlyNotedButUndeletableFileIsAnError)
     // Quiet: the missing file leaves no trace; unlink of a non-empty directory fails and is reported.
     testutil::resetOptions();
     fc = installSeven(kDefault);
+    const std::string section = std::string(SECTION_DELIMITER) + "Environment\nenv.usr.QZLIB.set=1\n";
+    testutil::writeFile(filesDatPath(kDefault), "listed/files\n" + section);
     std::remove((kRec + "/uninstaller").c_str());
     touch(kRec + "/tarvo/cfg.d/keep");
-    fc.files.push_back(FileResource{std::string(RECORD_SUBDIR) + "/tarvo/cfg.d", "", 0});
+    const std::string stuck = std::string(RECORD_SUBDIR) + "/tarvo/cfg.d";
+    fc.files.push_back(FileResource{stuck, "", 0});
     EXPECT_FALSE(removeFiles(kDefault, fc));
     EXPECT_FALSE(logged("not present"));
     EXPECT_TRUE(logged("Failed to remove file " + kRec + "/tarvo/cfg.d, must be done manually.\n"));
+    EXPECT_EQ(testutil::readFile(filesDatPath(kDefault)), stuck + "\n" + section);
+    EXPECT_TRUE(exists(installDbPath(kDefault)));
+    EXPECT_FALSE(exists(kRec + "/lib/libtarvo.so"));
+
+    std::system(("rm -r '" + kRec + "/tarvo/cfg.d'").c_str());
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists("/opt/QZ"));
+}
+
+// A link where a directory should be is an error for the entries below it, never a way out;
+// once it is gone, a rerun finishes.
+TEST_F(RemovalTest, NoLinkInsideTheTreeLeadsOutOfIt)
+{
+    FileCollection fc = installSeven(kDefault);
+    const std::string outside = testutil::freshDir("outside"), elsewhere = testutil::freshDir("elsewhere");
+    touch(outside + "/victim");
+    ASSERT_EQ(symlink(outside.c_str(), (kRec + "/lib/evil").c_str()), 0);
+    fc.files.push_back(FileResource{std::string(RECORD_SUBDIR) + "/lib/evil/victim", "", 0});
+    ASSERT_EQ(std::system(("mv '" + kRec + "/tarvo' '" + elsewhere + "/'").c_str()), 0);
+    ASSERT_EQ(symlink((elsewhere + "/tarvo").c_str(), (kRec + "/tarvo").c_str()), 0);
+
+    EXPECT_FALSE(removeFiles(kDefault, fc));
+    EXPECT_TRUE(exists(outside + "/victim"));
+    EXPECT_TRUE(exists(elsewhere + "/tarvo/log/liblog_api.so"));
+    EXPECT_TRUE(exists(elsewhere + "/tarvo/log/_tarvo_log.cfg"));
+    EXPECT_TRUE(logged("Failed to remove file " + kRec + "/lib/evil/victim, must be done manually.\n"));
+    const std::string rec = std::string(RECORD_SUBDIR) + "/";
+    EXPECT_EQ(testutil::readFile(filesDatPath(kDefault)),
+              rec + "tarvo/log/liblog_api.so\n" + rec + "tarvo/log/_tarvo_log.cfg\n" + rec + "lib/evil/victim\n");
+
+    std::remove((kRec + "/lib/evil").c_str());
+    std::remove((kRec + "/tarvo").c_str());
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists("/opt/QZ"));
+    EXPECT_TRUE(exists(outside + "/victim"));
+    EXPECT_TRUE(exists(elsewhere + "/tarvo/log/liblog_api.so"));
 }
 
 TEST_F(RemovalTest, Version233NeverTouchesFilesDat)
