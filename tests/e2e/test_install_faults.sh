@@ -37,10 +37,10 @@ check "tree rolled back" test "$(tree_state /opt)" = "$before"
 expect_file "$R/.installdb" $'CurrentVersion 5.2.4\nAPP1 5.2.4\n'
 expect_no_leftovers
 
-# A disk that fills up during extraction.
+# A disk that fills up during extraction. An install holds the old and the new tree at once until it commits.
 rm -rf /opt/QZ
 mkdir -p /tmp/small/TARVO
-mount -t tmpfs -o size=8m tarvo-small /tmp/small/TARVO
+mount -t tmpfs -o size=16m tarvo-small /tmp/small/TARVO
 run_kit "$KIT" install caller=APP1 instdir=/tmp/small
 expect_rc 0 "install on the small file system"
 SR=/tmp/small/TARVO/TARVO5/Linux/ppc64/64
