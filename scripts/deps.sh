@@ -12,3 +12,11 @@ need_packages() {
         apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
 }
+
+# The ppc64le cross compiler, libbz2 for ppc64el and qemu-user to run the result.
+need_ppc64le() {
+    if ! dpkg --print-foreign-architectures | grep -qx ppc64el; then
+        dpkg --add-architecture ppc64el
+    fi
+    need_packages g++ make cmake libbz2-dev bzip2 g++-powerpc64le-linux-gnu libbz2-dev:ppc64el qemu-user
+}

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux
+need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux coreutils
+need_ppc64le
 jobs=$(nproc)
 
 shellcheck -s sh setup/qzprofile.sh
@@ -17,3 +18,25 @@ cmake --build build -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest -j"$jobs" --output-on-failure)
+
+# The release kits: the ppc64le kit through the whole-kit tests under qemu-user,
+# the x86-64 kit in a root that holds nothing it could lean on.
+bash scripts/release.sh x86_64
+bash scripts/release.sh ppc64le
+release_test() {  # release_test TARGET SCRIPT [RUNNER]
+    local log
+    log=$(mktemp)
+    if TARVO_BUILD=$PWD/build-release-$1 TARVO_SRC=$PWD TARVO_RUNNER=${3:-} \
+        TARVO_KIT_TOOL=$PWD/build-release-x86_64/tarvo_kit tests/sandbox.sh bash "$PWD/$2" >"$log" 2>&1; then
+        echo "$1 $2: $(tail -n 1 "$log")"
+        rm -f "$log"
+    else
+        cat "$log"; rm -f "$log"
+        echo "$1 $2: FAILED" >&2
+        return 1
+    fi
+}
+for t in cmdline cycle discover install install_faults remove; do
+    release_test ppc64le "tests/e2e/test_$t.sh" qemu-ppc64le
+done
+release_test x86_64 tests/e2e/target_bare_root.sh

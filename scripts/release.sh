@@ -1,0 +1,39 @@
+#!/bin/bash
+# Builds the release kit for one target into dist/ and prints its size:
+#   scripts/release.sh [x86_64|ppc64le]      (default x86_64)
+# The release build is optimised for size and stripped; the x86-64 kit needs
+# only the C library at run time, the ppc64le kit is fully static.
+# Its build directory is build-release-TARGET.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+target=${1:-x86_64}
+jobs=$(nproc)
+
+configure() {  # configure TARGET extra cmake arguments...
+    local dir=build-release-$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVO_RELEASE=ON -DTARVO_TESTS=OFF "$@" >/dev/null
+    cmake --build "$dir" --target tarvo_installer -j"$jobs" >/dev/null
+}
+
+case $target in
+    x86_64)
+        need_packages g++ make cmake libbz2-dev bzip2
+        configure x86_64
+        ;;
+    ppc64le)
+        need_ppc64le
+        # The kit tool runs here: it comes from this machine's release build.
+        configure x86_64
+        configure ppc64le -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-ppc64le.cmake \
+            -DTARVO_HOST_KIT_TOOL="$PWD/build-release-x86_64/tarvo_kit"
+        ;;
+    *)
+        echo "usage: $0 [x86_64|ppc64le]" >&2
+        exit 2
+        ;;
+esac
+mkdir -p dist
+cp "build-release-$target/tarvo_installer.bin" "dist/tarvo_installer.$target.bin.tmp"
+mv "dist/tarvo_installer.$target.bin.tmp" "dist/tarvo_installer.$target.bin"
+echo "dist/tarvo_installer.$target.bin: $(stat -c %s "dist/tarvo_installer.$target.bin") bytes"
