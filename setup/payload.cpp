@@ -18,6 +18,7 @@ namespace {
 // at most five digits and a line feed follow it.
 const int kSemicolonSearchBytes = 7;
 const int kChunkSize = 5000;
+const size_t kMaxPayloadPath = 1024;
 
 // Returns the position of the last ";" among the last seven bytes, or -1.
 // Sets *after to the number of bytes that follow it.
@@ -141,6 +142,44 @@ int readDataTable(FILE* f, FileCollection& fc)
 }
 
 }  // namespace
+
+const char* payloadPathProblem(const std::string& path)
+{
+    const std::string base = std::string(RECORD_SUBDIR) + "/";
+    if (path.size() > kMaxPayloadPath)
+        return "is longer than 1024 bytes";
+    for (char c : path) {
+        if (c <= ' ' || c > '~')
+            return "holds a blank or a character that is not printable ASCII";
+        if (c == ';' || c == '=' || c == '\\')
+            return "holds a ';', '=' or '\\'";
+    }
+    if (path.compare(0, base.size(), base) != 0)
+        return "does not begin with TARVO5/Linux/ppc64/64/";
+    if (path.size() == base.size())
+        return "names nothing below TARVO5/Linux/ppc64/64/";
+    if (path.find("..") != std::string::npos)
+        return "holds \"..\"";
+    for (size_t start = 0;;) {
+        size_t slash = path.find('/', start);
+        std::string component = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (component.empty())
+            return "has an empty component";
+        if (component == ".")
+            return "has a \".\" component";
+        // The start-of-run clean-up deletes the one, the record writer owns the other.
+        if (component.compare(0, 3, "pk.") == 0)
+            return "has a component that begins with \"pk.\"";
+        if (component.compare(0, 10, ".tarvotmp.") == 0)
+            return "has a component that begins with \".tarvotmp.\"";
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    if (path == base + FILES_DAT_NAME || path == base + INSTALLDB_NAME)
+        return "names a record file";
+    return nullptr;
+}
 
 int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTable)
 {
