@@ -1,10 +1,11 @@
 #!/bin/bash
 # Builds everything and runs the whole suite: plain, then under AddressSanitizer and
-# UndefinedBehaviorSanitizer, plus shellcheck of the profile utility.
+# UndefinedBehaviorSanitizer, plus shellcheck of the profile utility, the fuzz
+# targets, and the whole-kit tests against the release kits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux coreutils
+need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux coreutils clang
 need_ppc64le
 jobs=$(nproc)
 
@@ -18,6 +19,9 @@ cmake --build build -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest -j"$jobs" --output-on-failure)
+
+# Every fuzz target for about 15 seconds under ASan and UBSan.
+bash scripts/fuzz.sh 15
 
 # The release kits: the ppc64le kit through the whole-kit tests under qemu-user,
 # the x86-64 kit in a root that holds nothing it could lean on.
