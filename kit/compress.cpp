@@ -22,6 +22,8 @@ namespace {
 // written, which the writer drains as it grows.
 const size_t kWaitingBudget = 64u << 20;
 const size_t kChunk = 256u << 10;
+// Payload size above which a build on a terminal shows its progress.
+const double kLargeKit = 16e6;
 const int kBlockSize = 9;
 
 struct Slot {
@@ -139,55 +141,60 @@ void worker(Shared& s, const std::vector<Entry>& entries)
     }
 }
 
-class ProgressLine {
-public:
-    ProgressLine(bool on, const std::vector<Entry>& entries) : on_(on), files_(entries.size())
-    {
-        for (const Entry& e : entries) {
-            struct stat st;
-            if (stat(e.source.c_str(), &st) == 0) {
-                total_ += st.st_size;
-            }
-        }
-    }
-    void fileDone(const Entry& e)
-    {
-        struct stat st;
-        if (stat(e.source.c_str(), &st) == 0) {
-            done_ += st.st_size;
-        }
-        ++filesDone_;
-        auto now = std::chrono::steady_clock::now();
-        if (on_ && (filesDone_ == files_ || now - last_ >= std::chrono::milliseconds(200))) {
-            last_ = now;
-            fprintf(stderr, "\rtarvo_kit: %zu/%zu files, %.1f/%.1f MB", filesDone_, files_, done_ / 1e6, total_ / 1e6);
-            shown_ = true;
-        }
-    }
-    ~ProgressLine()
-    {
-        if (shown_) {
-            fputc('\n', stderr);
-        }
-    }
-
-private:
-    bool on_;
-    bool shown_ = false;
-    size_t files_;
-    size_t filesDone_ = 0;
-    double total_ = 0;
-    double done_ = 0;
-    std::chrono::steady_clock::time_point last_;
+// The progress line of a large build on a terminal.
+struct Progress {
+    bool on = false;
+    bool shown = false;
+    size_t files = 0;
+    size_t filesDone = 0;
+    double total = 0;
+    double done = 0;
+    std::chrono::steady_clock::time_point last;
 };
+
+double fileBytes(const Entry& e)
+{
+    struct stat st;
+    return stat(e.source.c_str(), &st) == 0 ? static_cast<double>(st.st_size) : 0;
+}
+
+Progress startProgress(bool terminal, const std::vector<Entry>& entries)
+{
+    Progress p;
+    p.files = entries.size();
+    for (const Entry& e : entries) {
+        p.total += fileBytes(e);
+    }
+    p.on = terminal && p.total > kLargeKit;
+    return p;
+}
+
+void fileDone(Progress& p, const Entry& e)
+{
+    p.done += fileBytes(e);
+    ++p.filesDone;
+    auto now = std::chrono::steady_clock::now();
+    if (p.on && (p.filesDone == p.files || now - p.last >= std::chrono::milliseconds(200))) {
+        p.last = now;
+        fprintf(stderr, "\rtarvo_kit: %zu/%zu files, %.1f/%.1f MB", p.filesDone, p.files, p.done / 1e6, p.total / 1e6);
+        p.shown = true;
+    }
+}
+
+void endProgress(const Progress& p)
+{
+    if (p.shown) {
+        fputc('\n', stderr);
+    }
+}
 
 }  // namespace
 
-std::string appendStreams(FILE* out, int64_t start, std::vector<Entry>& entries, unsigned jobs, bool progress)
+std::string appendStreams(FILE* out, int64_t start, std::vector<Entry>& entries, unsigned jobs, bool terminal)
 {
     Shared s;
     s.slots.resize(entries.size());
-    ProgressLine line(progress, entries);
+    Progress progress = startProgress(terminal, entries);
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < jobs && i < entries.size(); ++i) {
         threads.emplace_back(worker, std::ref(s), std::cref(entries));
@@ -219,7 +226,7 @@ std::string appendStreams(FILE* out, int64_t start, std::vector<Entry>& entries,
             break;
         }
         if (done) {
-            line.fileDone(entries[s.head]);
+            fileDone(progress, entries[s.head]);
             ++s.head;
             s.cv.notify_all();
         }
@@ -230,6 +237,7 @@ std::string appendStreams(FILE* out, int64_t start, std::vector<Entry>& entries,
     for (std::thread& t : threads) {
         t.join();
     }
+    endProgress(progress);
     return s.error;
 }
 

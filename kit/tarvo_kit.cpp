@@ -51,8 +51,6 @@ const char* const kUsage =
 // the installer accepts (at least 1) would do.
 const int64_t kCatalogOnlyOffset = 9;
 const long kMaxJobs = 256;
-// Payload size above which a build on a terminal shows its progress.
-const int64_t kLargeKit = 16000000;
 
 int fail(const std::string& message)
 {
@@ -111,24 +109,6 @@ std::string readManifest(const std::string& manifest, std::vector<kit::Entry>& e
     }
     return kit::checkEntrySet(entries);
 }
-
-int64_t payloadBytes(const std::vector<kit::Entry>& entries)
-{
-    int64_t total = 0;
-    for (const kit::Entry& e : entries) {
-        struct stat st;
-        if (stat(e.source.c_str(), &st) == 0) {
-            total += st.st_size;
-        }
-    }
-    return total;
-}
-
-struct Output {
-    std::string finalPath;
-    std::string tempPath;
-    FILE* f = nullptr;
-};
 
 bool copyInto(FILE* out, const std::string& source, std::string& error)
 {
@@ -197,7 +177,7 @@ int writeKit(const std::string& prog, std::vector<kit::Entry>& entries, const st
             e.offset = kCatalogOnlyOffset;
         }
     } else if (ok) {
-        error = kit::appendStreams(f, progStat.st_size, entries, jobs, isatty(STDERR_FILENO) && payloadBytes(entries) > kLargeKit);
+        error = kit::appendStreams(f, ftello(f), entries, jobs, isatty(STDERR_FILENO) != 0);
         ok = error.empty();
     }
     if (ok) {
