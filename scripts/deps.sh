@@ -20,3 +20,13 @@ need_ppc64le() {
     fi
     need_packages g++ make cmake libbz2-dev bzip2 g++-powerpc64le-linux-gnu libbz2-dev:ppc64el qemu-user
 }
+
+# The s390x cross compiler and qemu-user; libbz2 for s390x is only downloaded
+# (scripts/release.sh), so apt must know the architecture.
+need_s390x() {
+    if ! dpkg --print-foreign-architectures | grep -qx s390x; then
+        dpkg --add-architecture s390x
+        apt-get update -qq
+    fi
+    need_packages g++ make cmake libbz2-dev bzip2 g++-s390x-linux-gnu qemu-user
+}

@@ -1,8 +1,8 @@
 #!/bin/bash
 # Builds the release kit for one target into dist/ and prints its size:
-#   scripts/release.sh [x86_64|ppc64le]      (default x86_64)
+#   scripts/release.sh [x86_64|ppc64le|s390x]      (default x86_64)
 # The release build is optimised for size and stripped; the x86-64 kit needs
-# only the C library at run time, the ppc64le kit is fully static.
+# only the C library at run time, the cross-built kits are fully static.
 # Its build directory is build-release-TARGET.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +12,7 @@ jobs=$(nproc)
 
 configure() {  # configure TARGET extra cmake arguments...
     local dir=build-release-$1; shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVO_RELEASE=ON -DTARVO_TESTS=OFF "$@" >/dev/null
+    cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVO_RELEASE=ON -DTARVO_TESTS=OFF "$@" >/dev/null
     cmake --build "$dir" --target tarvo_installer -j"$jobs" >/dev/null
 }
 
@@ -28,8 +28,22 @@ case $target in
         configure ppc64le -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-ppc64le.cmake \
             -DTARVO_HOST_KIT_TOOL="$PWD/build-release-x86_64/tarvo_kit"
         ;;
+    s390x)
+        # The big-endian target. Its libbz2 package conflicts with the ppc64el
+        # ones, so it is only unpacked, into the build directory.
+        need_s390x
+        bz=$PWD/build-release-s390x/libbz2
+        if [ ! -f "$bz/usr/lib/s390x-linux-gnu/libbz2.a" ]; then
+            rm -rf "$bz" && mkdir -p "$bz"
+            (cd "$bz" && apt-get download -qq libbz2-dev:s390x 2>/dev/null && dpkg-deb -x libbz2-dev_*_s390x.deb .)
+        fi
+        configure x86_64
+        configure s390x -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-s390x.cmake \
+            -DTARVO_HOST_KIT_TOOL="$PWD/build-release-x86_64/tarvo_kit" \
+            -DBZIP2_INCLUDE_DIR="$bz/usr/include" -DBZIP2_LIBRARY_RELEASE="$bz/usr/lib/s390x-linux-gnu/libbz2.a"
+        ;;
     *)
-        echo "usage: $0 [x86_64|ppc64le]" >&2
+        echo "usage: $0 [x86_64|ppc64le|s390x]" >&2
         exit 2
         ;;
 esac

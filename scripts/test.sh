@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux coreutils clang
 need_ppc64le
+need_s390x
 jobs=$(nproc)
 
 shellcheck -s sh setup/qzprofile.sh
@@ -24,9 +25,11 @@ cmake --build build-asan -j"$jobs"
 bash scripts/fuzz.sh 15
 
 # The release kits: the ppc64le kit through the whole-kit tests under qemu-user,
-# the x86-64 kit in a root that holds nothing it could lean on.
+# the big-endian s390x kit through the lock and a whole cycle, and the x86-64
+# kit in a root that holds nothing it could lean on.
 bash scripts/release.sh x86_64
 bash scripts/release.sh ppc64le
+bash scripts/release.sh s390x
 release_test() {  # release_test TARGET SCRIPT [RUNNER]
     local log
     log=$(mktemp)
@@ -42,5 +45,8 @@ release_test() {  # release_test TARGET SCRIPT [RUNNER]
 }
 for t in cmdline cycle discover install install_faults remove; do
     release_test ppc64le "tests/e2e/test_$t.sh" qemu-ppc64le
+done
+for t in cmdline cycle; do
+    release_test s390x "tests/e2e/test_$t.sh" qemu-s390x
 done
 release_test x86_64 tests/e2e/target_bare_root.sh

@@ -8,6 +8,12 @@ FAILURES=0
 PASSES=0
 KIT=${TARVO_KIT:-$TARVO_BUILD/tarvo_installer.bin}
 TOOL=${TARVO_KIT_TOOL:-$TARVO_BUILD/tarvo_kit}
+# native_int32 N : the four bytes of N as the kit's machine stores them (its ELF header says which).
+native_int32() {
+    local b=($(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))
+    [ "$(od -An -tu1 -j5 -N1 "$KIT" | tr -d ' ')" = 2 ] && b=("${b[3]}" "${b[2]}" "${b[1]}" "${b[0]}")
+    printf "$(printf '\\%03o' "${b[@]}")"
+}
 # Prefix for starting a program of the build by hand: $RUN "$KIT" ... (empty natively).
 RUN=${TARVO_RUNNER:-}
 DEFAULT_RECORDS=/opt/QZ/SharedComponents/TARVO/TARVO5/Linux/ppc64/64
