@@ -9,8 +9,6 @@ namespace kit {
 
 namespace {
 
-const char* const kReadError = "cannot read the file";
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
@@ -97,23 +95,15 @@ std::string readTail(const std::string& path, Tail& tail)
     if (f == nullptr) {
         return "cannot open " + path;
     }
-    std::string error = readTail(f, tail);
-    fclose(f);
-    return error.empty() ? "" : error == kReadError ? "cannot read " + path : error;
-}
-
-std::string readTail(FILE* f, Tail& tail)
-{
-    tail = Tail();
     std::string error;
     char end[7];
     size_t want = 0;
     if (fseeko(f, 0, SEEK_END) != 0 || (tail.fileSize = ftello(f)) < 0) {
-        error = kReadError;
+        error = "cannot read " + path;
     } else {
         want = tail.fileSize < 7 ? static_cast<size_t>(tail.fileSize) : 7;
         if (fseeko(f, -static_cast<off_t>(want), SEEK_END) != 0 || fread(end, 1, want, f) != want) {
-            error = kReadError;
+            error = "cannot read " + path;
         }
     }
     int64_t semicolon = -1;
@@ -150,9 +140,10 @@ std::string readTail(FILE* f, Tail& tail)
     if (error.empty()) {
         catalog.resize(static_cast<size_t>(n - 1));
         if (fseeko(f, tail.catalogStart, SEEK_SET) != 0 || fread(&catalog[0], 1, catalog.size(), f) != catalog.size()) {
-            error = kReadError;
+            error = "cannot read the catalog of " + path;
         }
     }
+    fclose(f);
     if (!error.empty()) {
         return error;
     }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -38,9 +37,7 @@ struct Tail {
     int64_t fileSize = 0;
 };
 
-// Parses the tail of the file at path (or of the open file f); empty on
-// success, else why not.
+// Parses the tail of the file at path; empty on success, else why not.
 std::string readTail(const std::string& path, Tail& tail);
-std::string readTail(FILE* f, Tail& tail);
 
 }  // namespace kit
