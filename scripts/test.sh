@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds everything and runs the whole suite: plain, then under AddressSanitizer and
-# UndefinedBehaviorSanitizer, plus shellcheck of the profile utility.
+# UndefinedBehaviorSanitizer, plus shellcheck of the profile utility, then the whole-kit
+# tests against the release kits of every target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
