@@ -1,6 +1,6 @@
 #!/bin/bash
 # Install benchmark, run by hand as root (never part of ctest):
-#   bench/run.sh [--build DIR] [--work DIR] [--mb 200] [--files 1250] [--rounds 3] [--reuse]
+#   bench/run.sh [--build DIR] [--work DIR] [--mb 200] [--files 1250] [--rounds 3] [--reuse] [--stage-only]
 # Builds an optimised installer, a kit of about 200 MB of real files from /usr/lib and
 # /usr/share, a tar.bz2 of the same tree and a kit of seven one-byte files, then runs
 # bench/measure.sh inside tests/sandbox.sh, which prints the figures side by side.
@@ -13,6 +13,7 @@ mb=200
 files=1250
 rounds=3
 reuse=0
+stage_only=0
 while [ $# -gt 0 ]; do
     case $1 in
         --build) build=$2; shift 2 ;;
@@ -21,13 +22,14 @@ while [ $# -gt 0 ]; do
         --files) files=$2; shift 2 ;;
         --rounds) rounds=$2; shift 2 ;;
         --reuse) reuse=1; shift ;;
-        *) echo "usage: $0 [--build DIR] [--work DIR] [--mb N] [--files N] [--rounds N] [--reuse]" >&2; exit 2 ;;
+        --stage-only) stage_only=1; shift ;;
+        *) echo "usage: $0 [--build DIR] [--work DIR] [--mb N] [--files N] [--rounds N] [--reuse] [--stage-only]" >&2; exit 2 ;;
     esac
 done
 [ "$(id -u)" = 0 ] || { echo "run.sh: needs root (the sandbox uses a mount namespace)" >&2; exit 1; }
 
-echo "== building (Release, no sanitizers) in $build"
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVO_SANITIZE=OFF -DTARVO_TESTS=OFF >/dev/null
+echo "== building the release programs in $build"
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVO_RELEASE=ON -DTARVO_TESTS=OFF >/dev/null
 cmake --build "$build" --target tarvo_setup tarvo_kit bench_floor -j2 >/dev/null
 
 mkdir -p "$work"
@@ -100,6 +102,8 @@ PY
     tar -C "$work/stage" -cf - TARVO5 | bzip2 -9 >"$work/tree.tar.bz2"
     echo "$stamp" >"$work/stage.done"
 fi
+# bench/kit_build.sh needs the programs and the staged tree only.
+[ "$stage_only" = 1 ] && exit 0
 
 echo "== building the kits"
 "$build/tarvo_kit" build --program "$build/tarvo_setup" --manifest "$work/manifest" --out "$work/kit.bin"

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <set>
 
+#include "payload.h"
+
 namespace kit {
 
 namespace {
-
-const char* const kRecordFiles[] = {"files.dat", ".installdb"};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -17,47 +17,9 @@ std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 std::string checkCatalogPath(const std::string& path)
 {
-    if (path.empty()) {
-        return "catalog path is empty";
-    }
-    if (path[0] == '/') {
-        return "catalog path " + quoted(path) + " is absolute";
-    }
-    for (char c : path) {
-        if (c == ';' || c == '=') {
-            return "catalog path " + quoted(path) + " contains \"" + std::string(1, c) +
-                   "\", which the catalog uses as a separator";
-        }
-        // The catalog is plain ASCII text without blanks.
-        if (c <= ' ' || c > '~') {
-            return "catalog path " + quoted(path) + " contains a blank or a non-printable character";
-        }
-    }
-    size_t begin = 0;
-    for (;;) {
-        size_t slash = path.find('/', begin);
-        std::string part = path.substr(begin, slash == std::string::npos ? std::string::npos : slash - begin);
-        if (part.empty()) {
-            return "catalog path " + quoted(path) + " has an empty component";
-        }
-        if (part == "." || part == "..") {
-            return "catalog path " + quoted(path) + " has a \"" + part + "\" component";
-        }
-        if (slash == std::string::npos) {
-            break;
-        }
-        begin = slash + 1;
-    }
-    std::string root = kPayloadRoot;
-    if (path.compare(0, root.size(), root) != 0 || path.size() == root.size()) {
-        return "catalog path " + quoted(path) + " does not lie below " + root;
-    }
-    for (const char* record : kRecordFiles) {
-        if (path == root + record) {
-            return "catalog path " + quoted(path) + " would overwrite the installation records";
-        }
-    }
-    return "";
+    // The installer's own rule: a name it would reject or delete is never shipped.
+    const char* problem = payloadPathProblem(path);
+    return problem == nullptr ? "" : "catalog path " + quoted(path) + " " + problem;
 }
 
 std::string checkEntrySet(const std::vector<Entry>& entries)

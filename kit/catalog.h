@@ -9,8 +9,6 @@
 
 namespace kit {
 
-// Every payload file is installed below the record directory.
-inline constexpr const char* kPayloadRoot = "TARVO5/Linux/ppc64/64/";
 // The trailer holds at most five digits, so the catalog is at most this long.
 inline constexpr size_t kMaxCatalogBytes = 99998;
 
@@ -20,7 +18,7 @@ struct Entry {
     int64_t offset = 0;  // offset of the stream in the kit
 };
 
-// Empty when path is acceptable as a catalog path, else why not.
+// Empty when the installer accepts path as a catalog path, else why not.
 std::string checkCatalogPath(const std::string& path);
 
 // Empty when the entries may share one catalog (no duplicates, no file

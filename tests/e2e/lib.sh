@@ -1,10 +1,21 @@
 # Helpers for the shell tests; sourced by tests/e2e/test_*.sh inside the sandbox.
 # TARVO_BUILD is the build directory, TARVO_SRC the source tree.
+# Which kit, run how: TARVO_BUILD may be the release build of another target;
+# then TARVO_RUNNER starts its programs (qemu-ppc64le) and TARVO_KIT_TOOL is the
+# kit tool of this machine. TARVO_KIT replaces the build's demo kit.
 set -u
 FAILURES=0
 PASSES=0
-KIT=$TARVO_BUILD/tarvo_installer.bin
-TOOL=$TARVO_BUILD/tarvo_kit
+KIT=${TARVO_KIT:-$TARVO_BUILD/tarvo_installer.bin}
+TOOL=${TARVO_KIT_TOOL:-$TARVO_BUILD/tarvo_kit}
+# native_int32 N : the four bytes of N as the kit's machine stores them (its ELF header says which).
+native_int32() {
+    local b=($(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))
+    [ "$(od -An -tu1 -j5 -N1 "$KIT" | tr -d ' ')" = 2 ] && b=("${b[3]}" "${b[2]}" "${b[1]}" "${b[0]}")
+    printf "$(printf '\\%03o' "${b[@]}")"
+}
+# Prefix for starting a program of the build by hand: $RUN "$KIT" ... (empty natively).
+RUN=${TARVO_RUNNER:-}
 DEFAULT_RECORDS=/opt/QZ/SharedComponents/TARVO/TARVO5/Linux/ppc64/64
 
 fail() { echo "${FAIL_TAG:-FAIL}: $*" >&2; FAILURES=$((FAILURES + 1)); }
@@ -48,9 +59,11 @@ TARVO5/Linux/ppc64/64/uninstaller"
 DEFAULT_DIR=/opt/QZ/SharedComponents/TARVO
 
 # run_kit KIT args... : runs an installer; its console goes to $OUT and $ERR, its status to $RC.
+# A program given by path goes through the runner; other commands (setpriv, strace) need $RUN.
 OUT=/tmp/.t_out ERR=/tmp/.t_err
 run_kit() {
     RC=0
+    if [ -n "$RUN" ]; then case $1 in */*) set -- $RUN "$@" ;; esac; fi
     "$@" >"$OUT" 2>"$ERR" || RC=$?
 }
 expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $([ -f /tmp/tarvo_install.log ] && tail -3 /tmp/tarvo_install.log))"; fi; }

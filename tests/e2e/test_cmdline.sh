@@ -51,7 +51,7 @@ check "log equals console without prefixes" test "$(sed 's/^\[TARVO\] //' "$OUT"
 # A second process while the first holds the lock: status 3 after about three seconds, lock kept.
 sleep 60 &
 holder=$!
-printf "$(printf '\\%03o' $((holder & 255)) $(((holder >> 8) & 255)) $(((holder >> 16) & 255)) $(((holder >> 24) & 255)))" > /tmp/.QZ_TARVO_Installer.lock
+native_int32 "$holder" > /tmp/.QZ_TARVO_Installer.lock
 echo "running run's log" > "$LOG"
 start=$(date +%s%N)
 run_kit "$KIT" install caller=APP2 verbose

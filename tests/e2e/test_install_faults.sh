@@ -72,7 +72,7 @@ rm "$R/lib/xpk.1"
 # Killed at several moments, then run again: it succeeds and every file is whole.
 for delay in 0 0.001 0.003 0.006 0.01 0.02 0.04 0.08; do
     rm -rf /opt/QZ
-    "$KIT" install caller=K1 >/dev/null 2>&1 &
+    $RUN "$KIT" install caller=K1 >/dev/null 2>&1 &
     pid=$!
     sleep "$delay"
     kill -9 "$pid" 2>/dev/null

@@ -30,9 +30,12 @@ expect_contains "$W/err" "entry 3 (TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto
 head -c -1 "$KIT" > "$W/cut.bin"  # no final line feed: no trailer
 expect_status 1 "verify without trailer" "$TOOL" verify "$W/cut.bin"
 
-# --- reproducibility and permissions: a second build equals the build's own ---
-check "rebuild" "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
-check "rebuild is byte-identical" cmp -s "$W/k1" "$KIT"
+# --- reproducibility and permissions: a rebuild with any -j equals the build's own ---
+for j in 1 3; do
+    check "rebuild with -j $j" "$TOOL" build -j "$j" --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
+    check "rebuild with -j $j is byte-identical" cmp -s "$W/k1" "$KIT"
+done
+expect_status 1 "-j 0 is refused" "$TOOL" build -j 0 --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
 cp "$TARVO_BUILD/tarvo_setup" "$W/prog" && chmod 0750 "$W/prog"
 check "build from a 0750 program" "$TOOL" build --program "$W/prog" --manifest "$MANIFEST" --out "$W/k3"
 check "kit keeps the program's mode" [ "$(stat -c %a "$W/k3")" = 750 ]
@@ -40,14 +43,19 @@ check "kit keeps the program's mode" [ "$(stat -c %a "$W/k3")" = 750 ]
 # --- refusals: nothing at KIT, no temporary file left ---
 mkdir -p "$W/r" && echo data > "$W/r/src"
 R=TARVO5/Linux/ppc64/64
-refuse() {  # refuse "what" manifest-line
+refuse() {  # refuse "what" manifest-line [expected message]
     local what=$1
     printf '%s\n' "$R/ok.so	src" "$2" > "$W/r/manifest"
-    expect_status 1 "build refuses $what" "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit"
+    expect_status 1 "build refuses $what" "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" 2> "$W/err"
+    [ -z "${3:-}" ] || expect_contains "$W/err" "$3"
     expect_absent "$W/r/kit"
     check "no temporary file after refusing $what" [ -z "$(ls "$W/r" | grep -v -e '^src$' -e '^manifest$')" ]
 }
-while IFS='|' read -r what line; do refuse "$what" "$line"; done <<EOF
+# Names the installer would reject or delete on a later run are refused by its own rule.
+while IFS='|' read -r what line message; do refuse "$what" "$line" "$message"; done <<EOF
+a '..' inside a name|$R/lib/libx..so	src|"$R/lib/libx..so" holds ".."
+a file name starting with pk.|$R/lib/pk.x.so	src|"$R/lib/pk.x.so" has a component that begins with "pk."
+a record file|$R/.installdb	src|names a record file
 an empty path|	src
 an absolute path|/$R/a.so	src
 a ';'|$R/a;b.so	src
@@ -71,6 +79,15 @@ expect_status 1 "build refuses a catalog over 99998 bytes" \
 expect_contains "$W/err" "five-digit trailer"
 expect_file "$W/r/kit" "old"$'\n'
 check "no temporary file after the long catalog" [ "$(ls "$W/r" | wc -l)" = 3 ]
+
+# Progress of a large kit on a terminal, and silence when standard error is no terminal.
+truncate -s 17M "$W/r/big"
+printf '%s\tbig\n' "$R/big.so" > "$W/r/manifest"
+big_build=("$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit")
+script -qec "$(printf '%q ' "${big_build[@]}")" /dev/null > "$W/tty"
+expect_contains "$W/tty" "tarvo_kit: 1/1 files, 17.8/17.8 MB"
+check "no progress without a terminal" test -z "$("${big_build[@]}" 2>&1)"
+rm "$W/r/big" "$W/r/kit"
 
 # Relative sources are found beside the manifest, wherever the tool runs.
 printf '%s\tsrc\n' "$R/lib/one.so" > "$W/r/manifest"
