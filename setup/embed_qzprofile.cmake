@@ -1,10 +1,22 @@
-# Turns the profile utility script into a C++ constant and a plain copy.
+# Assembles the profile utility and turns it into a C++ constant and a plain
+# copy. Each '@NAME.awk@' in the script becomes the text of AWK_DIR/NAME.awk
+# inside the same single quotes, so the awk programs stay files of their own.
 file(READ ${IN} text)
+string(REGEX MATCHALL "'@[a-z_]+\\.awk@'" refs "${text}")
+foreach(ref IN LISTS refs)
+  string(REGEX REPLACE "^'@(.+)@'$" "\\1" name "${ref}")
+  file(READ ${AWK_DIR}/${name} awk)
+  string(FIND "${awk}" "'" quote)
+  if(NOT quote EQUAL -1)
+    message(FATAL_ERROR "${name} holds a single quote, which would end the shell string")
+  endif()
+  string(REPLACE "${ref}" "'${awk}'" text "${text}")
+endforeach()
 string(FIND "${text}" ")QZPROFILE_TEXT\"" clash)
 if(NOT clash EQUAL -1)
   message(FATAL_ERROR "qzprofile.sh contains the raw-string delimiter")
 endif()
-file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
+file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh and setup/qzprofile/*.awk; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
 file(RENAME ${OUT}.tmp ${OUT})
 file(WRITE ${COPY}.tmp "${text}")
 file(RENAME ${COPY}.tmp ${COPY})

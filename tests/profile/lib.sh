@@ -1,7 +1,10 @@
 # Helpers for the profile utility's tests; sourced inside the sandbox.
 # shellcheck source=../e2e/lib.sh
 . "$TARVO_SRC/tests/e2e/lib.sh"
-QZP=$TARVO_SRC/setup/qzprofile.sh
+# The assembled utility, where an unprivileged user can read it too.
+QZP=/opt/qzprofile.under-test
+cp "$TARVO_BUILD/qzprofile" "$QZP"
+chmod 644 "$QZP"
 SHELLS="dash bash"
 SH=dash
 NL='

@@ -9,12 +9,12 @@ for SH in $SHELLS; do
         "-s V a -private x:3" "-s V a -section:20" "-s V a -section S x:20" \
         "-s V a b c d -section S:20" "-d V -section:20" "-s V a -section -x:21" \
         "-s V a -section /x:21" "-s V a -section S -private:25" "-s V a -private -section S:25" \
-        "-s V a -section -private:25"; do
+        "-s V a -section -private:25" "-s QZP_X a:7" "-s QZNOLOG_flag a:7" "-s IFS a:7"; do
         # shellcheck disable=SC2086 # the case is a word list
         expect_status "${args##*:}" "$SH: [${args%:*}]" qzp ${args%:*}
     done
     expect_status 6 "$SH: empty value" qzp -s V ""
-    expect_status 3 "$SH: value with a double quote" qzp -s V 'a"b'
+    expect_status 3 "$SH: value with a line feed" qzp -s V "a${NL}b"
     expect_eq "$SH: errors wrote nothing" \
         "$(ls /etc/profile.QZ /etc/csh_login.QZ /etc/profile.vornbackup 2>/dev/null; cmp /etc/profile "$PRISTINE/profile" 2>&1)" ""
 
