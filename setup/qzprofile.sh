@@ -28,7 +28,7 @@ esac
 QZP_INHERITED=${QZP_INHERITED-}
 
 # Tools and shells report nothing: the exit code says what went wrong.
-[ -n "${DEBUG_QZPROFILE:-}" ] || exec 2>/dev/null
+[ -n "${DEBUG_QZPROFILE:-}" ] || command exec 2>/dev/null
 
 # ECHO is chosen and exported for the scripts attached to variables; lines
 # are written by awk.
@@ -222,32 +222,35 @@ qzp_restore_modes() {
 
 # ------------------------------------------------------- writing files
 
-# qzp_put FILE NEW KIND: gives FILE the content of the scratch file NEW.
-# A temporary next to FILE is filled and renamed over it, so FILE is always
-# whole. KIND "shared": the temporary gets mode 644 and nothing else is
-# tried. KIND "login": the temporary starts as a copy of FILE (owner and mode
-# kept); where the rename is refused (a bind mount, a link) FILE is
-# overwritten in place. KIND "restore": owner and mode come from NEW.
+# qzp_put FILE NEW KIND [restore]: gives FILE the content of the scratch
+# file NEW. A temporary next to FILE is filled and renamed over it, so FILE
+# is always whole. KIND "shared": the temporary gets mode 644 and nothing
+# else is tried. KIND "login": the temporary starts as a copy of FILE (owner
+# and mode kept); where the rename is refused (a bind mount, a link) FILE is
+# overwritten in place, by cp, which opens NEW before it truncates FILE.
+# With "restore", owner and mode come from NEW.
 qzp_put() {
     if [ "$3" = shared ] || [ ! -L "$1" ]; then
         if QZP_NEW=$(mktemp "$1.XXXXXX"); then
-            if case $3 in
-                shared) cat "$2" >"$QZP_NEW" && chmod 644 "$QZP_NEW" ;;
-                restore) cp -p "$2" "$QZP_NEW" ;;
-                *) { [ ! -f "$1" ] || cp -p "$1" "$QZP_NEW"; } && cat "$2" >"$QZP_NEW" ;;
-            esac && mv -f "$QZP_NEW" "$1"; then
+            if if [ -n "${4:-}" ]; then
+                cp -p "$2" "$QZP_NEW"
+            elif [ "$3" = shared ]; then
+                cat "$2" >"$QZP_NEW" && chmod 644 "$QZP_NEW"
+            else
+                { [ ! -f "$1" ] || cp -p "$1" "$QZP_NEW"; } && cat "$2" >"$QZP_NEW"
+            fi && mv -f "$QZP_NEW" "$1"; then
                 return 0
             fi
             rm -f "$QZP_NEW"
         fi
     fi
-    [ "$3" != shared ] && cat "$2" >"$1"
+    [ "$3" != shared ] && cp "$2" "$1"
 }
 
 # The journal: before a file changes for the first time in a run, its old
-# content (or its absence) is kept in the scratch directory.
+# content (or its absence) and its KIND are kept in the scratch directory.
 QZP_JN=0
-qzp_keep() {
+qzp_keep() {  # FILE KIND
     QZP_K=0
     while [ "$QZP_K" -lt "$QZP_JN" ]; do
         QZP_K=$((QZP_K + 1))
@@ -255,16 +258,16 @@ qzp_keep() {
     done
     QZP_K=$((QZP_JN + 1))
     if [ -f "$1" ]; then cp -p "$1" "$QZP_TMP/old.$QZP_K" || return 1; fi
-    eval "QZP_JOURNAL_$QZP_K=\$1"
+    eval "QZP_JOURNAL_$QZP_K=\$1 QZP_JKIND_$QZP_K=\$2"
     QZP_JN=$QZP_K
 }
 
 # Puts back every file of the journal, the last changed first.
 qzp_rollback() {
     while [ "$QZP_JN" -gt 0 ]; do
-        eval "QZP_F=\$QZP_JOURNAL_$QZP_JN"
+        eval "QZP_F=\$QZP_JOURNAL_$QZP_JN QZP_K=\$QZP_JKIND_$QZP_JN"
         if [ -f "$QZP_TMP/old.$QZP_JN" ]; then
-            qzp_put "$QZP_F" "$QZP_TMP/old.$QZP_JN" restore
+            qzp_put "$QZP_F" "$QZP_TMP/old.$QZP_JN" "$QZP_K" restore
         else
             rm -f "$QZP_F"
         fi
@@ -273,17 +276,18 @@ qzp_rollback() {
 }
 
 # qzp_edit FILE KIND NONEMPTY PROGRAM: runs the awk PROGRAM over FILE and
-# puts its output in place (qzp_put KIND) when something changed and, with
+# puts its output in place (qzp_put KIND) when something changed (awk did
+# not exit 9) and, with
 # NONEMPTY=1, the output is not empty. Fails when the edit cannot be made.
 qzp_edit() {
     qzp_awk "$4" "$1" >"$QZP_TMP/edit"
     case $? in
         0) ;;
-        1) return 0 ;;
+        9) return 0 ;;
         *) return 1 ;;
     esac
     [ "$3" = 1 ] && [ ! -s "$QZP_TMP/edit" ] && return 0
-    qzp_keep "$1" && qzp_put "$1" "$QZP_TMP/edit" "$2"
+    qzp_keep "$1" "$2" && qzp_put "$1" "$QZP_TMP/edit" "$2"
 }
 
 qzp_edit_or_fail() {
@@ -292,7 +296,7 @@ qzp_edit_or_fail() {
 
 qzp_remove_file() {
     [ -e "$1" ] || [ -L "$1" ] || return 0
-    qzp_keep "$1" && rm -f "$1"
+    qzp_keep "$1" shared && rm -f "$1"
 }
 
 # ------------------------------------------------------------- lookup
@@ -309,7 +313,7 @@ qzp_lookup() {
     QZP_FOUND=$(qzp_awk "$QZP_AWK_LOOKUP" "$@")
     case $? in
         0) ;;
-        1) return 116 ;;
+        9) return 116 ;;
         *) return 2 ;;
     esac
     QZP_HEAD=${QZP_FOUND%%"$QZP_NL"*}
@@ -405,10 +409,10 @@ qzp_write_block() {
     qzp_awk "$QZP_AWK_BLOCK" "$QZP_SRC" >"$QZP_TMP/edit"
     case $? in
         0) ;;
-        1) return 0 ;;
+        9) return 0 ;;
         *) qzp_finish 8 ;;
     esac
-    if ! qzp_keep "$2" || ! qzp_put "$2" "$QZP_TMP/edit" shared; then qzp_finish 8; fi
+    if ! qzp_keep "$2" shared || ! qzp_put "$2" "$QZP_TMP/edit" shared; then qzp_finish 8; fi
 }
 
 qzp_update_var() {

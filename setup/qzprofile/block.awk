@@ -61,7 +61,7 @@ function block(   value, script) {
 END {
     # A C-shell block of V in S that is still there stays as it is.
     if (!SH && S != "")
-        for (i = 1; i <= n; i++) if (csh_sect(L[i]) && SEC == S && VAR == V) exit 1
+        for (i = 1; i <= n; i++) if (csh_sect(L[i]) && SEC == S && VAR == V) exit 9
     if (V != "QZSHCOMP") for (i = 1; i <= n; i++) out(L[i])
     block()
     if (V == "QZSHCOMP") for (i = 1; i <= n; i++) out(L[i])

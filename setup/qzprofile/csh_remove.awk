@@ -20,7 +20,7 @@ function drop_public(i,   t) {
 END {
     # A file that never sets V is left alone.
     for (i = 1; i <= n && V != ""; i++) if (index(L[i], "setenv " V " ")) break
-    if (i > n) exit 1
+    if (i > n) exit 9
     nf = 0
     for (i = 1; i <= n; i++)
         if (csh_sect(L[i]) && (S != "" ? SEC == S && (V == "" || VAR == V) : V != "" && VAR == V)) F[++nf] = i

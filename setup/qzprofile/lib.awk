@@ -115,15 +115,15 @@ function frame(line,   c) {
 }
 
 # Edit programs collect their result with out() and end with emit(): it
-# prints the result, or exits 1 without output when nothing changed, so the
-# file is left alone.
+# prints the result, or exits 9 without output when nothing changed, so the
+# file is left alone. (A failed redirection or a failed awk never gives 9.)
 { L[++n] = $0; ORIG[n] = $0 }
 function out(s) { OUT[++NOUT] = s }
 function emit(   i) {
     if (NOUT == n) {
         i = 1
         while (i <= n && OUT[i] == ORIG[i]) i++
-        if (i > n) exit 1
+        if (i > n) exit 9
     }
     for (i = 1; i <= NOUT; i++) print OUT[i]
     exit 0

@@ -3,7 +3,7 @@
 # one with nothing after the equals sign; the last of them is the value.
 # Prints two lines: "L" when the value is taken literally or "E" when a shell
 # must expand it, then the names it expands; then the value, without quotes
-# (L) or as written (E), and "|" so that no end of it is lost. Exits 1 when
+# (L) or as written (E), and "|" so that no end of it is lost. Exits 9 when
 # no file defines V.
 
 # Reads the shell word at the start of s into WORD (as written) and LIT
@@ -63,5 +63,5 @@ function parens(s,   i, n, d, c) {
 END {
     for (a = ARGC - 1; a > 0; a--)
         if (ARGV[a] in val) { print val[ARGV[a]]; exit 0 }
-    exit 1
+    exit 9
 }

@@ -31,7 +31,7 @@ function drop_public(i) {
 END {
     # A file without "V=" or a block of V is left alone.
     for (i = 1; i <= n && V != ""; i++) if (index(L[i], V "=") || sh_sect(L[i]) && VAR == V) break
-    if (i > n) exit 1
+    if (i > n) exit 9
     # The blocks to remove: those of V (or all) in section S; else, when
     # deleting V or setting it publicly, those of V in every section.
     nf = 0

@@ -2,7 +2,7 @@
 . "$TARVO_SRC/tests/profile/lib.sh"
 
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
     clean_machine
     # Each case: arguments, then the expected status after the last ":".
     for args in ":3" "-x:3" "-s:3" "-s 9V x:3" "-s V a b c d:3" "-s V:6" "-q:3" "-q A B:3" \

@@ -6,7 +6,7 @@ sh_sees() { QZ_SECTION=$1 dash -c '. /etc/profile.QZ; printf "%s\n" "${V-}"'; }
 csh_sees() { printf 'setenv QZ_SECTION %s; source /etc/csh_login.QZ; if ( $?V ) echo "$V"\n' "$1" | tcsh -f; }
 
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
     clean_machine
     qzp -s QZSHCOMP /opt/x
     qzp -s V public

@@ -14,7 +14,7 @@ csh_block() {  # csh_block NAME VALUE-AS-WRITTEN
 }
 
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
 
     # A clean machine: both files exactly, the source lines, the backups.
     clean_machine

@@ -3,7 +3,7 @@
 . "$TARVO_SRC/tests/profile/lib.sh"
 
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
     clean_machine
     qzp -s QZSHCOMP /opt/x
     for v in 'a$b $(id) `id` \n \\x' "x&y|z*[w] it's;" '#c QZSHCOMP=/bad /p' 'bang!x a!' 'q"uo"te' '~root' 'x; fi; y'; do
