@@ -24,8 +24,21 @@ for SH in $SHELLS; do
     expect_status 5 "$SH: non-root set" nobody -s V x
     expect_status 5 "$SH: non-root delete" nobody -d QZSHCOMP
     expect_eq "$SH: non-root query" "$(nobody -q QZSHCOMP)" /opt/x
+    chmod 600 /etc/profile
+    expect_out "$SH: non-root query, /etc/profile unreadable" "0:/opt/x" eval 'nobody -q QZSHCOMP 2>&1'
+    chmod 644 /etc/profile
     expect_lacks /etc/profile.QZ "V=x"
     expect_contains /etc/profile.QZ "QZSHCOMP=/opt/x"
+
+    # Names the utility once used for itself are plain names; the value
+    # without an argument comes from the environment only.
+    expect_status 0 "$SH: PROFILE_QZ" qzp -s PROFILE_QZ /opt/p
+    expect_status 0 "$SH: SH_SOURCE_LINE" qzp -s SH_SOURCE_LINE /opt/p
+    expect_status 0 "$SH: PID from the environment" env PID=inherited "$SH" "$QZP" -s PID
+    expect_status 6 "$SH: SET_V unset" env -u SET_V "$SH" "$QZP" -s SET_V
+    expect_eq "$SH: their values" "$(qzp -q PROFILE_QZ)|$(qzp -q SH_SOURCE_LINE)|$(qzp -q PID)" "/opt/p|/opt/p|inherited"
+    expect_absent /opt/p
+    expect_lacks /etc/profile /opt/p
 
     help=$(qzp -h)
     expect_eq "$SH: help headings" "$(printf '%s\n' "$help" | grep -c -E '^(NAME|SYNOPSIS|DESCRIPTION|OPTIONS|RETURN CODE|EXAMPLES)$')" 6

@@ -73,6 +73,31 @@ for SH in $SHELLS; do
     expect_out "$SH: empty value" "113:" qzp -q EMPTYV
     expect_out "$SH: a bare V= ends the list and yields no value" "0:/a" qzp -q NOV
 
+    # Foreign lines of /etc/profile: only V's assignments and V's name in an
+    # export list go; a comment is never a name. Values are expanded as a
+    # login shell would, but never run.
+    clean_machine
+    printf '%s\n' 'export QZSHCOMP # set by admin' 'FOO=1; export FOO QZSHCOMP' 'export QZSHCOMP;' \
+        'QZSHCOMP=/old; export QZSHCOMP' '# QZSHCOMP=/commented stays' 'export QZSHCOMP OTHER # QZSHCOMP too' \
+        'QZLIB=$QZSHCOMP/lib; export QZLIB' 'TILDEV=~root/t:${QZLIB}' 'RUNV=`touch /tmp/ran`' 'RUN2=$(touch /tmp/ran)' \
+        >>/etc/profile
+    expect_status 0 "$SH: set over foreign lines" qzp -s QZSHCOMP /opt/x
+    expect_eq "$SH: foreign lines" "$(tail -n +"$(($(wc -l <"$PRISTINE/profile") + 1))" /etc/profile)" \
+        "FOO=1; export FOO$NL# QZSHCOMP=/commented stays${NL}export OTHER # QZSHCOMP too${NL}QZLIB=\$QZSHCOMP/lib; export QZLIB
+TILDEV=~root/t:\${QZLIB}${NL}RUNV=\`touch /tmp/ran\`${NL}RUN2=\$(touch /tmp/ran)$NL$SH_SOURCE"
+    expect_eq "$SH: expanded, or taken as written" "$(qzp -q TILDEV)|$(qzp -q RUNV)|$(qzp -q RUN2)" \
+        "/root/t:/opt/x/lib|\`touch /tmp/ran\`|\$(touch /tmp/ran)"
+    expect_absent /tmp/ran
+    expect_status 0 "$SH: QZLIB given as \$QZSHCOMP/lib" qzp -s QZLIB /opt/x/lib
+
+    # A HOME with a blank: its .profile gets the source line and loses it again.
+    mkdir -p "/opt/my home"
+    printf 'PS1=x\n' >"/opt/my home/.profile"
+    HOME="/opt/my home" "$SH" "$QZP" -s V x
+    expect_contains "/opt/my home/.profile" "$SH_SOURCE"
+    HOME="/opt/my home" "$SH" "$QZP" -d QZSHCOMP QZLIB V
+    expect_file "/opt/my home/.profile" "PS1=x$NL"
+
     # Update_Profile other than 1 leaves the login files alone.
     clean_machine
     Update_Profile=0 "$SH" "$QZP" -s QZSHCOMP /opt/x
