@@ -1,8 +1,9 @@
 # Helpers for the profile utility's tests; sourced inside the sandbox.
 # shellcheck source=../e2e/lib.sh
 . "$TARVO_SRC/tests/e2e/lib.sh"
-# The assembled utility, where an unprivileged user can read it too.
-QZP=/opt/qzprofile.under-test
+# The assembled utility, where an unprivileged user can read it too (in the
+# private /etc, which no test mounts over).
+QZP=/etc/qzprofile.under-test
 cp "$TARVO_BUILD/qzprofile" "$QZP"
 chmod 644 "$QZP"
 SHELLS="dash bash"
