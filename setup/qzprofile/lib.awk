@@ -5,7 +5,6 @@ BEGIN { V = ENVIRON["QZP_V"]; S = ENVIRON["QZP_S"]; MODE = ENVIRON["QZP_MODE"]; 
 
 # A carriage return counts as a blank, so files with CRLF ends are read alike.
 function trim(s) { sub(/^[ \t\r]+/, "", s); sub(/[ \t\r]+$/, "", s); return s }
-function namech(c) { return c != "" && index("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-", c) > 0 }
 function replace(s, from, to,   out, p) {
     out = ""
     while ((p = index(s, from)) > 0) { out = out substr(s, 1, p - 1) to; s = substr(s, p + length(from)) }
@@ -34,13 +33,13 @@ function code(s,   out, i, n, c, q, p) {
     }
     return out
 }
-# Position of the first assignment "v=" in the code of the line (not after a
-# name character), else 0.
+# Position of the first assignment "v=" in the code of the line, else 0. It
+# starts a word: in "W=v=1" only W is assigned.
 function assign_pos(line, v,   m, p, off) {
     m = code(line); off = 0
     while ((p = index(substr(m, off + 1), v "=")) > 0) {
         off += p
-        if (off == 1 || !namech(substr(m, off - 1, 1))) return off
+        if (off == 1 || index(" \t;&|(){}", substr(m, off - 1, 1))) return off
     }
     return 0
 }
