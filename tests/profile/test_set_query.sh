@@ -98,6 +98,15 @@ TILDEV=~root/t:\${QZLIB}${NL}RUNV=\`touch /tmp/ran\`${NL}RUN2=\$(touch /tmp/ran)
     HOME="/opt/my home" "$SH" "$QZP" -d QZSHCOMP QZLIB V
     expect_file "/opt/my home/.profile" "PS1=x$NL"
 
+    # A shared file left with a comment and the closing lines defines nothing:
+    # it goes (an empty function would be a syntax error).
+    clean_machine
+    echo 'QZSHCOMP=/etc/x; export QZSHCOMP' >>/etc/profile
+    qzp -s V x
+    sed -i '3i # a note' /etc/profile.QZ
+    qzp -d V
+    expect_absent /etc/profile.QZ
+
     # Update_Profile other than 1 leaves the login files alone.
     clean_machine
     Update_Profile=0 "$SH" "$QZP" -s QZSHCOMP /opt/x
