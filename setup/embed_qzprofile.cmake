@@ -1,22 +1,30 @@
 # Assembles the profile utility and turns it into a C++ constant and a plain
-# copy. Each '@NAME.awk@' in the script becomes the text of AWK_DIR/NAME.awk
-# inside the same single quotes, so the awk programs stay files of their own.
+# copy. Each '@NAME.awk@' in the script becomes the text of PARTS/NAME.awk
+# inside the same single quotes, and a line @NAME.txt@ the lines of
+# PARTS/NAME.txt (a here-document), so the awk programs and the help text stay
+# files of their own.
 file(READ ${IN} text)
-string(REGEX MATCHALL "'@[a-z_]+\\.awk@'" refs "${text}")
+string(REGEX MATCHALL "'@[a-z_]+\\.awk@'|\n@[a-z_]+\\.txt@\n" refs "${text}")
 foreach(ref IN LISTS refs)
-  string(REGEX REPLACE "^'@(.+)@'$" "\\1" name "${ref}")
-  file(READ ${AWK_DIR}/${name} awk)
-  string(FIND "${awk}" "'" quote)
-  if(NOT quote EQUAL -1)
-    message(FATAL_ERROR "${name} holds a single quote, which would end the shell string")
+  string(REGEX REPLACE "^['\n]@(.+)@['\n]$" "\\1" name "${ref}")
+  file(READ ${PARTS}/${name} part)
+  if(name MATCHES "\\.awk$")
+    string(FIND "${part}" "'" clash)
+    set(part "'${part}'")
+  else()
+    string(FIND "\n${part}" "\nEOF\n" clash)
+    set(part "\n${part}")
   endif()
-  string(REPLACE "${ref}" "'${awk}'" text "${text}")
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${name} holds text that would end its place in the script")
+  endif()
+  string(REPLACE "${ref}" "${part}" text "${text}")
 endforeach()
 string(FIND "${text}" ")QZPROFILE_TEXT\"" clash)
 if(NOT clash EQUAL -1)
-  message(FATAL_ERROR "qzprofile.sh contains the raw-string delimiter")
+  message(FATAL_ERROR "the profile utility contains the raw-string delimiter")
 endif()
-file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh and setup/qzprofile/*.awk; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
+file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh and setup/qzprofile/; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
 file(RENAME ${OUT}.tmp ${OUT})
 file(WRITE ${COPY}.tmp "${text}")
 file(RENAME ${COPY}.tmp ${COPY})

@@ -75,83 +75,7 @@ export QZP_PAT QZP_LINE QZP_VALUE QZP_SCRIPT QZP_CONVERT QZP_CLOSE QZP_OBS_A QZP
 
 qzp_usage() {
     cat <<'EOF'
-NAME
-    qzprofile - set, query and delete environment variables for all users
-
-SYNOPSIS
-    qzprofile -s NAME [VALUE] [SHSCRIPT CSHSCRIPT] [-section SECTION | -private]
-    qzprofile -q NAME
-    qzprofile -d [NAME ...] [-section SECTION ...]
-    qzprofile -F
-    qzprofile -h | -?
-
-DESCRIPTION
-    Variables are kept in /etc/profile.QZ for Bourne-type shells and in
-    /etc/csh_login.QZ for the C shell. Setting a variable also adds a line
-    to /etc/profile, $HOME/.profile and the C-shell login files that exist,
-    so that login shells read these files (unless Update_Profile is set to
-    something other than 1). A login file is copied once to NAME.vornbackup
-    before its first change (unless QZPROFILE_BACKUP_PROFILES is not 1).
-
-    A variable is either public, defined for every shell that reads the
-    files, or belongs to one or more sections, defined only when the
-    reading shell's QZ_SECTION is "all" or the section's name. Login shells
-    read the files with QZ_SECTION=vorn. Other scripts may read them with
-        QZ_SECTION=all; export QZ_SECTION; . /etc/profile.QZ
-        setenv QZ_SECTION all; source /etc/csh_login.QZ
-    QZ_SECTION=minimum defines QZSHCOMP alone.
-
-    Values are written so that every shell reads them literally. A query
-    reads /etc/profile and /etc/profile.QZ (the latter wins) and expands the
-    value found as a login shell would: variables and "~" are expanded, but
-    a value holding "`" or "$(" is taken as written and never run.
-
-    When $QZSHCOMP/csutils/bin/qzprofile is installed, this command hands
-    every request to it, unless QZPROFILE_OVERRIDE=1 is set.
-    DEBUG_QZPROFILE=1 traces every command.
-
-OPTIONS
-    -s NAME [VALUE]   set NAME to VALUE, or to its value in the environment.
-                      SHSCRIPT and CSHSCRIPT, relative to the value, are
-                      sourced after the variable is set. QZLIB and QZBIN
-                      must be $QZSHCOMP/lib and $QZSHCOMP/bin.
-    -section SECTION  put the variable in SECTION instead of the public part.
-    -private          put the variable in a section named after itself.
-    -q NAME           print the value that the profile files give NAME.
-    -d NAME ...       delete the variables; with -section, only from those
-                      sections, or the sections whole when no NAME is given.
-                      Files left without variables are removed, together
-                      with the lines that read them.
-    -F                repair the first and last lines of the shared files.
-    -h, -?            print this text.
-    Options -s and -d need root. A file is either replaced whole or left
-    as it was; when one cannot be changed, all keep their old content.
-
-RETURN CODE
-    0    success
-    1    no scratch directory could be made in /tmp
-    3    bad or missing arguments
-    5    -s or -d run by a user other than root
-    6    -s with an empty value
-    7    -s of a name this command keeps for itself: one starting with
-         QZP_, QZNOLOG_flag, QZCSUTILS_setu, IFS, PPID, PWD, OPTIND, LINENO
-    8    a file could not be changed; every file keeps its old content
-    20   -section misplaced or without a name
-    21   section name starting with "/", "-" or a blank, or holding a
-         double quote, "$", "`", "\" or "!"
-    25   -section together with -private
-    110  QZLIB is not $QZSHCOMP/lib
-    111  QZBIN is not $QZSHCOMP/bin
-    113  -q: the variable is defined with an empty value
-    116  -q: the variable is not defined
-
-EXAMPLES
-    qzprofile -s QZSHCOMP /opt/QZ/SharedComponents
-    qzprofile -s QZLIB "$QZSHCOMP/lib"
-    qzprofile -s MYTOOL_HOME "/opt/my tool" bin/env.sh bin/env.csh -private
-    qzprofile -q QZSHCOMP
-    qzprofile -d QZBIN QZLIB QZSHCOMP
-    qzprofile -d -section MYTOOL_HOME
+@usage.txt@
 EOF
 }
 
@@ -165,6 +89,7 @@ QZP_AWK_CSH_REMOVE='@csh_remove.awk@'
 QZP_AWK_SOURCE='@source.awk@'
 QZP_AWK_TIDY='@tidy.awk@'
 QZP_AWK_FRAME_ONLY='@frame_only.awk@'
+QZP_AWK_MODE='@mode.awk@'
 
 # Byte semantics in every awk, whatever the locale.
 qzp_awk() {
@@ -187,20 +112,7 @@ qzp_finish() {
 # Permissions of a file from "ls -l", as an octal number for chmod.
 qzp_file_mode() {
     # shellcheck disable=SC2012 # ls -l is the one portable way to read a mode
-    ls -ldL -- "$1" | LC_ALL=C $QZP_AWK '{
-        p = substr($1, 2, 9); m = 0; sp = 0
-        for (t = 0; t < 3; t++) {
-            d = 0; bit = t == 0 ? 4 : t == 1 ? 2 : 1
-            if (substr(p, t * 3 + 1, 1) == "r") d += 4
-            if (substr(p, t * 3 + 2, 1) == "w") d += 2
-            x = substr(p, t * 3 + 3, 1)
-            if (x == "x") d += 1
-            else if (x == "s" || x == "t") { d += 1; sp += bit }
-            else if (x == "S" || x == "T" || x == "l") sp += bit
-            m = m * 10 + d
-        }
-        printf "%d%03d\n", sp, m
-    }'
+    ls -ldL -- "$1" | LC_ALL=C $QZP_AWK "$QZP_AWK_MODE"
 }
 
 qzp_record_modes() {
