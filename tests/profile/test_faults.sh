@@ -3,9 +3,10 @@
 . "$TARVO_SRC/tests/profile/lib.sh"
 
 FILES="/etc/profile /etc/profile.QZ /etc/csh_login.QZ /etc/csh.login"
-# Content and mode of the files a set touches.
+# Content and mode of the files a set touches, and what else is in /etc.
 state() {
     local f
+    ls -A /etc
     for f in $FILES; do
         printf '%s %s\n' "$f" "$(stat -c %a "$f" 2>/dev/null)"
         cat "$f" 2>/dev/null

@@ -35,8 +35,9 @@ for SH in $SHELLS; do
 
     # Deleting from one section, then a section whole.
     expect_status 0 "$SH: delete V from S2" qzp -d V -section S2
-    expect_status 0 "$SH: V not in S9" qzp -d V -section S9
-    expect_eq "$SH: S2 gone, S1 still" "$(sh_sees S2)|$(sh_sees S1)" "|one"
+    expect_status 0 "$SH: W not in S9" qzp -d W -section S9
+    expect_eq "$SH: S2 gone, S1 and W still" "$(sh_sees S2)|$(sh_sees S1)|$(QZ_SECTION=W dash -c '. /etc/profile.QZ; echo "$W"')" \
+        "|one|/opt/w"
     expect_status 0 "$SH: delete section W" qzp -d -section W
     expect_lacks /etc/csh_login.QZ "setenv W "
     expect_status 0 "$SH: delete V" qzp -d V
@@ -92,6 +93,11 @@ for SH in $SHELLS; do
     check "$SH: sh reads it after the delete" dash -n /etc/profile.QZ
     expect_lacks /etc/profile.QZ "V="
     expect_lacks /etc/csh_login.QZ "setenv V"
+    # QZSHCOMP leaving its section takes the closing lines along.
+    qzp -s W w
+    qzp -s QZSHCOMP /opt/y -section S1
+    qzp -d QZSHCOMP -section S1
+    expect_eq "$SH: closing lines gone with QZSHCOMP" "$(grep -c -e QZSHCOMP -e _flag /etc/profile.QZ)" 0
 
     # Login files keep their modes, also when replaced through a scratch file.
     clean_machine
