@@ -32,10 +32,11 @@ function scan(s,   i, n, c, q, d, nm, k) {
             if (substr(nm, 1, 1) == "{") { d++; nm = substr(nm, 2) }
             if (match(nm, /^[A-Za-z_][A-Za-z0-9_]*/)) REFS = REFS " " substr(nm, 1, RLENGTH)
         }
+        if (d > 0 && c == "}") { d--; LIT = LIT c; continue }
         if (q == "\"") { if (c == "\"") q = ""; else LIT = LIT c; continue }
         if (c == "\047" || c == "\"") { q = c; continue }
         if (c == "~") EXP = 1
-        if (d > 0) { if (c == "}") d--; LIT = LIT c; continue }
+        if (d > 0) { LIT = LIT c; continue }
         if (index(" \t\r;&|<>()", c)) break
         LIT = LIT c
     }
@@ -57,7 +58,9 @@ function parens(s,   i, n, d, c) {
     rest = substr($0, p + length(V) + 1)
     if (rest == "" || substr(rest, 1, 1) == ";") { stop[FILENAME] = 1; next }
     scan(rest)
-    if (RUNS || !EXP) val[FILENAME] = "L\n" LIT "|"
+    # A word that would be expanded must hold no unquoted operator at all,
+    # so that expanding it can never run anything.
+    if (RUNS || !EXP || code(WORD) ~ /[;&|<>()]/) val[FILENAME] = "L\n" LIT "|"
     else val[FILENAME] = "E" REFS "\n" WORD "|"
 }
 END {

@@ -80,13 +80,14 @@ for SH in $SHELLS; do
     printf '%s\n' 'export QZSHCOMP # set by admin' 'FOO=1; export FOO QZSHCOMP' 'export QZSHCOMP;' \
         'QZSHCOMP=/old; export QZSHCOMP' '# QZSHCOMP=/commented stays' 'export QZSHCOMP OTHER # QZSHCOMP too' \
         'QZLIB=$QZSHCOMP/lib; export QZLIB' 'TILDEV=~root/t:${QZLIB}' 'RUNV=`touch /tmp/ran`' 'RUN2=$(touch /tmp/ran)' \
-        >>/etc/profile
+        'HOMEV="${HOME}"; touch /tmp/ran' >>/etc/profile
     expect_status 0 "$SH: set over foreign lines" qzp -s QZSHCOMP /opt/x
     expect_eq "$SH: foreign lines" "$(tail -n +"$(($(wc -l <"$PRISTINE/profile") + 1))" /etc/profile)" \
         "FOO=1; export FOO$NL# QZSHCOMP=/commented stays${NL}export OTHER # QZSHCOMP too${NL}QZLIB=\$QZSHCOMP/lib; export QZLIB
-TILDEV=~root/t:\${QZLIB}${NL}RUNV=\`touch /tmp/ran\`${NL}RUN2=\$(touch /tmp/ran)$NL$SH_SOURCE"
-    expect_eq "$SH: expanded, or taken as written" "$(qzp -q TILDEV)|$(qzp -q RUNV)|$(qzp -q RUN2)" \
-        "/root/t:/opt/x/lib|\`touch /tmp/ran\`|\$(touch /tmp/ran)"
+TILDEV=~root/t:\${QZLIB}${NL}RUNV=\`touch /tmp/ran\`${NL}RUN2=\$(touch /tmp/ran)
+HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
+    expect_eq "$SH: expanded, or taken as written" "$(qzp -q TILDEV)|$(qzp -q RUNV)|$(qzp -q RUN2)|$(qzp -q HOMEV)" \
+        "/root/t:/opt/x/lib|\`touch /tmp/ran\`|\$(touch /tmp/ran)|$HOME"
     expect_absent /tmp/ran
     expect_status 0 "$SH: QZLIB given as \$QZSHCOMP/lib" qzp -s QZLIB /opt/x/lib
 
