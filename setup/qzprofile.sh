@@ -188,9 +188,9 @@ qzp_rollback() {
 }
 
 # qzp_edit FILE KIND NONEMPTY PROGRAM: runs the awk PROGRAM over FILE and
-# puts its output in place (qzp_put KIND) when something changed (awk did
-# not exit 9) and, with
-# NONEMPTY=1, the output is not empty. Fails when the edit cannot be made.
+# puts its output in place (qzp_put KIND) when something changed (awk did not
+# exit 9) and, with NONEMPTY=1, the output is not empty. Fails when the edit
+# cannot be made.
 qzp_edit() {
     qzp_awk "$4" "$1" >"$QZP_TMP/edit"
     case $? in
