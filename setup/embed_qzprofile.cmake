@@ -1,10 +1,30 @@
-# Turns the profile utility script into a C++ constant and a plain copy.
+# Assembles the profile utility and turns it into a C++ constant and a plain
+# copy. Each '@NAME.awk@' in the script becomes the text of PARTS/NAME.awk
+# inside the same single quotes, and a line @NAME.txt@ the lines of
+# PARTS/NAME.txt (a here-document), so the awk programs and the help text stay
+# files of their own.
 file(READ ${IN} text)
+string(REGEX MATCHALL "'@[a-z_]+\\.awk@'|\n@[a-z_]+\\.txt@\n" refs "${text}")
+foreach(ref IN LISTS refs)
+  string(REGEX REPLACE "^['\n]@(.+)@['\n]$" "\\1" name "${ref}")
+  file(READ ${PARTS}/${name} part)
+  if(name MATCHES "\\.awk$")
+    string(FIND "${part}" "'" clash)
+    set(part "'${part}'")
+  else()
+    string(FIND "\n${part}" "\nEOF\n" clash)
+    set(part "\n${part}")
+  endif()
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${name} holds text that would end its place in the script")
+  endif()
+  string(REPLACE "${ref}" "${part}" text "${text}")
+endforeach()
 string(FIND "${text}" ")QZPROFILE_TEXT\"" clash)
 if(NOT clash EQUAL -1)
-  message(FATAL_ERROR "qzprofile.sh contains the raw-string delimiter")
+  message(FATAL_ERROR "the profile utility contains the raw-string delimiter")
 endif()
-file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
+file(WRITE ${OUT}.tmp "// Generated from setup/qzprofile.sh and setup/qzprofile/; do not edit.\n#include \"qzprofile.h\"\nextern const char QZPROFILE_TEXT[] = R\"QZPROFILE_TEXT(${text})QZPROFILE_TEXT\";\n")
 file(RENAME ${OUT}.tmp ${OUT})
 file(WRITE ${COPY}.tmp "${text}")
 file(RENAME ${COPY}.tmp ${COPY})

@@ -1,9 +1,29 @@
 # Helpers for the profile utility's tests; sourced inside the sandbox.
 # shellcheck source=../e2e/lib.sh
 . "$TARVO_SRC/tests/e2e/lib.sh"
-QZP=$TARVO_SRC/setup/qzprofile.sh
+# The assembled utility, where an unprivileged user can read it too (in the
+# private /etc, which no test mounts over).
+QZP=/etc/qzprofile.under-test
+cp "$TARVO_BUILD/qzprofile" "$QZP"
+chmod 644 "$QZP"
 SHELLS="dash bash"
 SH=dash
+
+# Each shell runs the utility with another awk: dash with mawk, bash with
+# gawk. Every awk path the utility looks for is bound to the chosen one.
+start_shell() {
+    local want=mawk path target done=" "
+    [ "$SH" = dash ] || want=gawk
+    echo "== $SH with $want"
+    for path in /usr/bin/nawk /usr/bin/gawk /usr/local/bin/gawk; do
+        [ -e "$path" ] || continue
+        target=$(readlink -f "$path")
+        case $done in *" $target "*) continue ;; esac
+        done="$done$target "
+        while umount "$target" 2>/dev/null; do :; done
+        [ "$target" = "/usr/bin/$want" ] || mount --bind "/usr/bin/$want" "$target"
+    done
+}
 NL='
 '
 

@@ -3,7 +3,7 @@
 
 command -v tcsh >/dev/null || fail "tcsh is not installed"
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
     clean_machine
     for v in QZSHCOMP=/opt/x QZLIB=/opt/x/lib QZBIN=/opt/x/bin; do
         expect_status 0 "$SH: $v" qzp -s "${v%%=*}" "${v#*=}"

@@ -14,7 +14,7 @@ csh_block() {  # csh_block NAME VALUE-AS-WRITTEN
 }
 
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
 
     # A clean machine: both files exactly, the source lines, the backups.
     clean_machine
@@ -72,6 +72,41 @@ for SH in $SHELLS; do
     printf 'NOV=; export NOV\n' >/etc/profile.QZ
     expect_out "$SH: empty value" "113:" qzp -q EMPTYV
     expect_out "$SH: a bare V= ends the list and yields no value" "0:/a" qzp -q NOV
+
+    # Foreign lines of /etc/profile: only V's assignments and V's name in an
+    # export list go; a comment is never a name. Values are expanded as a
+    # login shell would, but never run.
+    clean_machine
+    printf '%s\n' 'export QZSHCOMP # set by admin' 'FOO=1; export FOO QZSHCOMP' 'export QZSHCOMP;' \
+        'QZSHCOMP=/old; export QZSHCOMP' '# QZSHCOMP=/commented stays' 'export QZSHCOMP OTHER # QZSHCOMP too' \
+        'QZLIB=$QZSHCOMP/lib; export QZLIB' 'TILDEV=~root/t:${QZLIB}' 'RUNV=`touch /tmp/ran`' 'RUN2=$(touch /tmp/ran)' \
+        'HOMEV="${HOME}"; touch /tmp/ran' >>/etc/profile
+    expect_status 0 "$SH: set over foreign lines" qzp -s QZSHCOMP /opt/x
+    expect_eq "$SH: foreign lines" "$(tail -n +"$(($(wc -l <"$PRISTINE/profile") + 1))" /etc/profile)" \
+        "FOO=1; export FOO$NL# QZSHCOMP=/commented stays${NL}export OTHER # QZSHCOMP too${NL}QZLIB=\$QZSHCOMP/lib; export QZLIB
+TILDEV=~root/t:\${QZLIB}${NL}RUNV=\`touch /tmp/ran\`${NL}RUN2=\$(touch /tmp/ran)
+HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
+    expect_eq "$SH: expanded, or taken as written" "$(qzp -q TILDEV)|$(qzp -q RUNV)|$(qzp -q RUN2)|$(qzp -q HOMEV)" \
+        "/root/t:/opt/x/lib|\`touch /tmp/ran\`|\$(touch /tmp/ran)|$HOME"
+    expect_absent /tmp/ran
+    expect_status 0 "$SH: QZLIB given as \$QZSHCOMP/lib" qzp -s QZLIB /opt/x/lib
+
+    # A HOME with a blank: its .profile gets the source line and loses it again.
+    mkdir -p "/opt/my home"
+    printf 'PS1=x\n' >"/opt/my home/.profile"
+    HOME="/opt/my home" "$SH" "$QZP" -s V x
+    expect_contains "/opt/my home/.profile" "$SH_SOURCE"
+    HOME="/opt/my home" "$SH" "$QZP" -d QZSHCOMP QZLIB V
+    expect_file "/opt/my home/.profile" "PS1=x$NL"
+
+    # A shared file left with a comment and the closing lines defines nothing:
+    # it goes (an empty function would be a syntax error).
+    clean_machine
+    echo 'QZSHCOMP=/etc/x; export QZSHCOMP' >>/etc/profile
+    qzp -s V x
+    sed -i '3i # a note' /etc/profile.QZ
+    qzp -d V
+    expect_absent /etc/profile.QZ
 
     # Update_Profile other than 1 leaves the login files alone.
     clean_machine

@@ -3,10 +3,10 @@
 . "$TARVO_SRC/tests/profile/lib.sh"
 
 for SH in $SHELLS; do
-    echo "== $SH"
+    start_shell
     clean_machine
     qzp -s QZSHCOMP /opt/x
-    for v in 'a$b $(id) `id` \n \\x' "x&y|z*[w] it's;" '#c QZSHCOMP=/bad /p' 'bang!x a!'; do
+    for v in 'a$b $(id) `id` \n \\x' "x&y|z*[w] it's;" '#c QZSHCOMP=/bad /p' 'bang!x a!' 'q"uo"te' '~root' 'x; fi; y' QZSHCOMP=/bad; do
         expect_status 0 "$SH: set [$v]" qzp -s ODD "$v"
         expect_eq "$SH: query, dash and tcsh login [$v]" "$(qzp -q ODD)|$(login_sees dash ODD)|$(login_sees tcsh ODD)" "$v|$v|$v"
         expect_eq "$SH: one block [$v]" "$(grep -c '^ODD=' /etc/profile.QZ)" 1
