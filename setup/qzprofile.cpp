@@ -2,10 +2,13 @@
 // installer runs it.
 #include "qzprofile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "log.h"
 
@@ -20,6 +23,30 @@ const char TEMP_TEMPLATE[] = "/tmp/qzprofXXXXXX";
 static_assert(sizeof(TEMP_TEMPLATE) <= sizeof(tmpfile_name), "name must fit the field");
 
 const size_t MAX_ANSWER = 4095;
+
+// The utility's lookup finds a variable only on a line of these files that holds "NAME=". When
+// neither holds that text, its answer is "not set" without starting a shell twice per query.
+bool profileFilesMayHold(const char* name)
+{
+    const std::string needle = std::string(name) + "=";
+    for (const char* path : {"/etc/profile", "/etc/profile.QZ"}) {
+        int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                continue;
+            return true;  // unreadable here: let the utility decide
+        }
+        std::string text;
+        char buffer[8192];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+        close(fd);
+        if (n < 0 || text.find(needle) != std::string::npos)
+            return true;
+    }
+    return false;
+}
 
 // "0" only when Update_Profile is set and its leading number is 0.
 const char* updateProfileDigit()
@@ -129,7 +156,7 @@ int write_temp_qzprofile()
 std::unique_ptr<std::string> get_env_var_from_temp_qzprofile(const char* name)
 {
     const char* utility = give_temp_qzprofile_name();
-    if (utility == nullptr)
+    if (utility == nullptr || !profileFilesMayHold(name))
         return nullptr;
     FILE* pipe = popen(qzprofile_query_command(utility, name).c_str(), "r");
     if (pipe == nullptr)
