@@ -295,11 +295,18 @@ bool removeFiles(const std::string& installDir, const FileCollection& fc)
 
 LeftoverTree removeLeftoverTree(const std::string& installDir)
 {
-    int fd = openTreeDir(installDir, RECORD_SUBDIR, false);
+    // A removal killed after the record directory went leaves its empty parents: start at the
+    // deepest part of the platform path that is still there.
+    std::string root = RECORD_SUBDIR;
+    int fd = openTreeDir(installDir, root, false);
+    while (fd < 0 && errno == ENOENT && root.find('/') != std::string::npos) {
+        root.erase(root.rfind('/'));
+        fd = openTreeDir(installDir, root, false);
+    }
     if (fd < 0)
         return NO_LEFTOVER_TREE;
     std::set<std::string> dirs;
-    bool onlyDirectories = collectEmptyTree(fd, RECORD_SUBDIR, 0, dirs);
+    bool onlyDirectories = collectEmptyTree(fd, root, 0, dirs);
     close(fd);
     if (!onlyDirectories)
         return NO_LEFTOVER_TREE;
