@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux mawk gawk strace
+need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux mawk gawk strace python3
 jobs=$(nproc)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
