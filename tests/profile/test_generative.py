@@ -101,6 +101,8 @@ def gen_start(rng, pristine):
         for i in order:
             body += csh_blocks[i] + rng.choice([[], [''], ['# QZT_B note']])
         write('/etc/csh_login.QZ', [CSH_START] + body, final_nl=rng.random() < 0.7 or body[-1:] == ['endif'])
+        for f in SHARED_FILES:
+            os.chmod(f, rng.choice([0o644, 0o644, 0o600]))
     # /etc/profile: the machine's own lines, then foreign and direct settings in random order.
     groups = [['# local settings'], ['XQZT_A=x; export XQZT_A'], ['export FRN_CR=crlf\r', '# dos line\r']]
     frn = False
@@ -172,14 +174,14 @@ def unconcerned(lines, touched):
     return [l for l in lines if not pat.search(l)]
 
 
-def check_files():
+def check_files(modes=True):
     for path, shells in (('/etc/profile', ['sh', 'bash']), ('/etc/profile.QZ', ['sh', 'bash']), ('/etc/csh.login', ['tcsh']), ('/etc/csh_login.QZ', ['tcsh'])):
         if os.path.exists(path):
             for sh in shells:
                 rc, _, err = run([sh, '-n', path])
                 if rc or err:
                     return f'{sh} -n {path}: {err!r}'
-            if path.endswith('.QZ') and os.stat(path).st_mode & 0o7777 != 0o644:
+            if modes and path.endswith('.QZ') and os.stat(path).st_mode & 0o7777 != 0o644:
                 return f'{path} has mode {os.stat(path).st_mode & 0o7777:o}'
     if os.path.exists('/etc/csh_login.QZ'):
         # Every section test false: the C shell must still find each block's endif.
@@ -271,11 +273,11 @@ def run_case(rng, utility, pristine, steps):
     start = {f: lines_of(f) for f in LOGIN_FILES + SHARED_FILES}
     modes = {f: os.stat(f).st_mode for f in LOGIN_FILES if os.path.exists(f)}
     etc, tmp = set(os.listdir('/etc')), sorted(os.listdir('/tmp'))
-    err = check_files()
+    err = check_files(modes=False)
     base = {sh: login_values(sh) for sh in ('bash', 'dash', 'tcsh')}
     if err or any(isinstance(b, str) for b in base.values()):
         return [], start, f'starting files are broken (a fault of this test): {err} {base}'
-    done = []
+    done, fixed = [], False   # the shared files have mode 644 from the first set or repair on
     for _ in range(steps):
         argv, want_rc = random_step(rng, model, base['dash'])
         done.append(argv)
@@ -289,7 +291,8 @@ def run_case(rng, utility, pristine, steps):
                 return done, start, f'-q failed: status {rc}, {out!r}, {err!r}'
         elif rc != want_rc or out or err:
             return done, start, f'status {rc} (expected {want_rc}), output {out!r} {err!r}'
-        problem = check_files()
+        fixed = fixed or argv[0] == '-F' or argv[0] == '-s' and want_rc == 0
+        problem = check_files(fixed)
         if problem:
             return done, start, problem
         touched = {v for v, var in model.items() if var.touched}
