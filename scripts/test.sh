@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux coreutils mawk gawk strace clang mandoc man-db ansible-core
+need_packages g++ make cmake libbz2-dev libgtest-dev bzip2 shellcheck tcsh util-linux coreutils mawk gawk strace clang mandoc man-db ansible-core python3
 need_ppc64le
 need_s390x
 jobs=$(nproc)
