@@ -315,5 +315,12 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
 
 int main(int argc, char* argv[])
 {
-    return pseudo_main(argc, argv);
+    // Only the lock and the writing of the temporary utility run outside runGuarded; catching here
+    // still unwinds them, so the lock file is released.
+    try {
+        return pseudo_main(argc, argv);
+    } catch (...) {
+        delete_temp_qzprofile();
+        return RESULT_FAILURE;
+    }
 }
