@@ -78,8 +78,13 @@ int32_t readCatalogLength(FILE* f, off_t semicolon, int after)
         return 0;
     }
     int32_t n = static_cast<int32_t>(strtol(digits.c_str(), nullptr, 10));
-    if (n == 0)
+    if (n == 0) {
         log_msg(MT_ERROR, "Unable to retieve data section size in embedded file %d \n", 0);
+    } else if (n == 1) {
+        // Even a catalog without entries holds its ";", so 1 can only be a damaged length.
+        log_msg(MT_ERROR, "The installer file is damaged: it does not end in the catalog length and a line feed\n");
+        return 0;
+    }
     return n;
 }
 
@@ -229,7 +234,9 @@ const char* payloadPathProblem(const std::string& path)
             break;
         start = slash + 1;
     }
-    if (path == base + FILES_DAT_NAME || path == base + INSTALLDB_NAME)
+    // Neither as a file nor as a directory: the records' own names are taken.
+    const std::string first = path.substr(base.size(), path.find('/', base.size()) - base.size());
+    if (first == FILES_DAT_NAME || first == INSTALLDB_NAME)
         return "names a record file";
     return nullptr;
 }

@@ -115,6 +115,7 @@ TEST_F(PayloadTest, CatalogTable)
         {image + one + "\n", 1, noLength, ""},
         {image + one, 1, noLength, ""},
         {image + one + "0\n", 1, noLength, ""},
+        {image + one + "1\n", 1, badTrailer, ""},  // even an empty catalog holds its ";"
         {image + one + "27", 1, badTrailer, ""},  // the line feed cut off
         {image + one + "-5\n", 1, badTrailer, ""},
         {image + one + "2 7\n", 1, badTrailer, ""},
@@ -169,7 +170,7 @@ TEST(PayloadPath, AcceptsOnlyNamesThatCanBeInstalledUpdatedAndRemoved)
     const std::string bad[] = {
         "", "TARVO5/Linux/ppc64/64", base, "/" + base + "a", "tarvo5/Linux/ppc64/64/a", "lib/a", base + "a/../../x",
         base + "lib/libx..so", base + "a//b", base + "./a", base + "a/.", base + "lib/", base + "pk.x",
-        base + "pk.d/x", base + ".tarvotmp.1", base + "files.dat", base + ".installdb", base + "a b",
+        base + "pk.d/x", base + ".tarvotmp.1", base + "files.dat", base + ".installdb", base + "files.dat/x", base + ".installdb/x", base + "a b",
         base + "a\tb", base + "a;b", base + "a=b", base + "a\\b", base + "a\nb", base + "\x7f", base + "\xc3\xa9",
         base + std::string(1003, 'n'),
     };
