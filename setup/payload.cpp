@@ -196,7 +196,12 @@ int readDataTable(FILE* f, FileCollection& fc, bool withStreams)
     if (!parseCatalog(catalog, fc))
         return 1;
     // The uninstaller's catalog has no streams; it is read only for its paths.
-    return !withStreams || checkStreams(f, fc, first, start) ? 0 : 1;
+    if (!withStreams)
+        return 0;
+    if (!checkStreams(f, fc, first, start))
+        return 1;
+    fc.lCatalogStart = start;
+    return 0;
 }
 
 }  // namespace
@@ -268,6 +273,34 @@ FILE* openOutput(const char* temp, int outFd)
     return out;
 }
 
+// Where the stream at offset must end: where the next one begins, or the catalog for the last.
+int64_t expectedStreamEnd(const FileCollection& fc, int64_t offset)
+{
+    int64_t end = fc.lCatalogStart;
+    for (const FileResource& r : fc.files)
+        if (r.lOffset > offset && r.lOffset < end)
+            end = r.lOffset;
+    return end;
+}
+
+// A catalog whose damaged length or separator hides entries still looks whole; its streams then
+// no longer end where the next entry, or the catalog, begins.
+bool streamEndsInPlace(const FileCollection& fc, const FileResource& fileRes, FILE* in, BZFILE* bz)
+{
+    if (fc.lCatalogStart <= 0)
+        return true;
+    int bzerror = BZ_OK;
+    void* unused = nullptr;
+    int nUnused = 0;
+    BZ2_bzReadGetUnused(&bzerror, bz, &unused, &nUnused);
+    off_t position = ftello(in);
+    if (bzerror == BZ_OK && position >= 0 && int64_t(position) - nUnused == expectedStreamEnd(fc, fileRes.lOffset))
+        return true;
+    log_msg(MT_ERROR, "The installer file is damaged: the stream of %s does not end where the next one begins\n",
+            fileRes.destFilename.c_str());
+    return false;
+}
+
 bool decompressTo(const FileCollection& fcZipDataTable, const FileResource& fileRes, int outFd)
 {
     const char* source = fcZipDataTable.strFilename.c_str();
@@ -334,8 +367,9 @@ bool decompressTo(const FileCollection& fcZipDataTable, const FileResource& file
         if (!closed) {
             log_msg(MT_ERROR, "Error writing to file %s\n", temp);
         } else if (bzerror == BZ_STREAM_END) {
-            log_msg(MT_VV, "Extracted file %s\n", temp);
-            ok = true;
+            ok = streamEndsInPlace(fcZipDataTable, fileRes, in, bz);
+            if (ok)
+                log_msg(MT_VV, "Extracted file %s\n", temp);
         } else {
             log_msg(MT_ERROR, "Unable to extract embedded binary file %s\n", dest);
         }

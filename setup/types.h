@@ -30,6 +30,7 @@ struct FileResource {
 struct FileCollection {
     std::vector<FileResource> files;
     std::string strFilename;  // the installer file that holds the payload
+    int64_t lCatalogStart = 0;  // where the catalog begins once its streams were checked; 0 when unknown
 };
 
 // Fixed paths of the installation and of the run.

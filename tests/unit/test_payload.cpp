@@ -246,6 +246,29 @@ TEST_F(DecompressTest, FailuresNameTheDestinationOrTheTemporaryFile)
     umount(small.c_str());
 }
 
+// A length one digit off that lands on an entry boundary hides the first entry; the streams show it.
+TEST_F(DecompressTest, StreamsMustEndWhereTheNextEntryOrTheCatalogBegins)
+{
+    const std::string P = "TARVO5/Linux/ppc64/64/";
+    const std::string a = P + "a=" + std::to_string(offsetA) + ";", b = P + "b=" + std::to_string(offsetB) + ";";
+    const std::string streams = image + streamA + compress(second);
+    for (bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden);
+        testutil::resetOptions();
+        const std::string shown = hidden ? b : a + b;
+        writeFile(kit, streams + a + b + std::to_string(shown.size() + 1) + "\n");
+        FileCollection read;
+        ASSERT_EQ(processDataTable(kit, read), 0);
+        ASSERT_EQ(entries(read), shown);
+        FileResource last = read.files.back();
+        last.tempFilename = tmp;
+        EXPECT_EQ(decompressEmbeddedZipToFile(read, last), !hidden);
+        EXPECT_EQ(log(), hidden ? "The installer file is damaged: the stream of " + P +
+                                      "b does not end where the next one begins\n"
+                                : "");
+    }
+}
+
 // The kit the build makes must read back through the installer's own reader.
 TEST(BuiltKit, EveryEntryDecompressesToItsSource)
 {
