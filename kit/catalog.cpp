@@ -32,9 +32,10 @@ std::string checkEntrySet(const std::vector<Entry>& entries)
     }
     // A path that is also the directory of another path cannot be installed.
     for (const Entry& e : entries) {
-        auto next = seen.upper_bound(e.path);
-        if (next != seen.end() && next->compare(0, e.path.size() + 1, e.path + "/") == 0) {
-            return "catalog path " + quoted(e.path) + " is also the directory of " + quoted(*next);
+        // Siblings such as "a.so" sort between "a" and "a/...", so look for "a/" itself.
+        auto below = seen.lower_bound(e.path + "/");
+        if (below != seen.end() && below->compare(0, e.path.size() + 1, e.path + "/") == 0) {
+            return "catalog path " + quoted(e.path) + " is also the directory of " + quoted(*below);
         }
     }
     return "";

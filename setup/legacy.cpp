@@ -30,6 +30,17 @@ const char* const files_to_be_remove[] = {"libcryptocme2",
 
 }  // namespace
 
+bool isObsoleteLibraryFile(const std::string& name)
+{
+    for (const char* signature : OBSOLETE_SIGNATURES)
+        if (name == signature)
+            return true;
+    for (const char* const* base = files_to_be_remove; *base; ++base)
+        if (name == std::string(*base) + ".so")
+            return true;
+    return false;
+}
+
 bool getVersionedLibName(const std::string& szVerString, const std::string& szLibName, std::string& szVerLibName)
 {
     if (szVerString.empty() || szLibName.empty())

@@ -7,3 +7,5 @@ bool getVersionedLibName(const std::string& szVerString, const std::string& szLi
 void removeFile(const std::string& path);
 bool removeOldRSAFiles(const std::string& installDir);
 bool checkForExistingOldVersion(const std::string& szInstallDir);
+// Whether an upgrade deletes this name from the record directory's lib directory.
+bool isObsoleteLibraryFile(const std::string& name);

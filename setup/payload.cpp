@@ -13,6 +13,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "legacy.h"
 #include "log.h"
 
 namespace {
@@ -243,6 +244,9 @@ const char* payloadPathProblem(const std::string& path)
     const std::string first = path.substr(base.size(), path.find('/', base.size()) - base.size());
     if (first == FILES_DAT_NAME || first == INSTALLDB_NAME)
         return "names a record file";
+    const std::string lib = base + "lib/";
+    if (path.compare(0, lib.size(), lib) == 0 && isObsoleteLibraryFile(path.substr(lib.size())))
+        return "names an obsolete file that an upgrade deletes";
     return nullptr;
 }
 

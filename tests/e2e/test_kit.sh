@@ -43,9 +43,9 @@ check "kit keeps the program's mode" [ "$(stat -c %a "$W/k3")" = 750 ]
 # --- refusals: nothing at KIT, no temporary file left ---
 mkdir -p "$W/r" && echo data > "$W/r/src"
 R=TARVO5/Linux/ppc64/64
-refuse() {  # refuse "what" manifest-line [expected message]
+refuse() {  # refuse "what" manifest-line [expected message [more manifest lines]]
     local what=$1
-    printf '%s\n' "$R/ok.so	src" "$2" > "$W/r/manifest"
+    printf '%s\n' "$R/ok.so	src" "$2" "${@:4}" > "$W/r/manifest"
     expect_status 1 "build refuses $what" "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" 2> "$W/err"
     [ -z "${3:-}" ] || expect_contains "$W/err" "$3"
     expect_absent "$W/r/kit"
@@ -56,6 +56,7 @@ while IFS='|' read -r what line message; do refuse "$what" "$line" "$message"; d
 a '..' inside a name|$R/lib/libx..so	src|"$R/lib/libx..so" holds ".."
 a file name starting with pk.|$R/lib/pk.x.so	src|"$R/lib/pk.x.so" has a component that begins with "pk."
 a record file|$R/.installdb	src|names a record file
+an obsolete library|$R/lib/libcryptocme.so	src|names an obsolete file that an upgrade deletes
 an empty path|	src
 an absolute path|/$R/a.so	src
 a ';'|$R/a;b.so	src
@@ -68,6 +69,8 @@ a missing source|$R/b.so	nosuch
 a duplicate path|$R/ok.so	src
 a line without a tab|$R/b.so src
 EOF
+# A sibling that sorts between a file and its namesake directory hides nothing.
+refuse "a file that is also a directory" "$R/ok.so.1	src" "is also the directory of" "$R/ok.so/x	src"
 
 # A catalog longer than the five-digit trailer allows.
 for i in $(seq 1 1500); do

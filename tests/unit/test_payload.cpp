@@ -165,12 +165,13 @@ TEST(PayloadPath, AcceptsOnlyNamesThatCanBeInstalledUpdatedAndRemoved)
 {
     const std::string base = "TARVO5/Linux/ppc64/64/";
     for (const std::string& good :
-         {base + "lib/libtarvo.so", base + "a.b/c-d_e+f~/.x", base + "lib/files.dat", base + std::string(1002, 'n')})
+         {base + "lib/libtarvo.so", base + "a.b/c-d_e+f~/.x", base + "lib/files.dat", base + "libcryptocme.so", base + std::string(1002, 'n')})
         EXPECT_EQ(payloadPathProblem(good), nullptr) << good;
     const std::string bad[] = {
         "", "TARVO5/Linux/ppc64/64", base, "/" + base + "a", "tarvo5/Linux/ppc64/64/a", "lib/a", base + "a/../../x",
         base + "lib/libx..so", base + "a//b", base + "./a", base + "a/.", base + "lib/", base + "pk.x",
-        base + "pk.d/x", base + ".tarvotmp.1", base + "files.dat", base + ".installdb", base + "files.dat/x", base + ".installdb/x", base + "a b",
+        base + "pk.d/x", base + ".tarvotmp.1", base + "files.dat", base + ".installdb", base + "files.dat/x", base + ".installdb/x",
+        base + "lib/libcryptocme.so", base + "lib/libccme_ecc.so", base + "lib/libcryptocme2.sig", base + "a b",
         base + "a\tb", base + "a;b", base + "a=b", base + "a\\b", base + "a\nb", base + "\x7f", base + "\xc3\xa9",
         base + std::string(1003, 'n'),
     };
