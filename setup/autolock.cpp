@@ -78,14 +78,18 @@ int refuseStuck(const char* path, const char* why)
     return -1;
 }
 
+// Callers know this refusal by its usual text; the reason follows on a line of its own.
 int refuseAccess(const char* path, const char* action)
 {
-    log_msg(MT_ERROR, "Unable to %s the lock file %s (%s)\n", action, path, strerror(errno));
+    int error = errno;
+    refuseRunning(path);
+    log_msg(MT_ERROR, "Unable to %s the lock file %s (%s)\n", action, path, strerror(error));
     return -1;
 }
 
 const char STALE[] = "is left from a run that has ended";
 const char NOT_REGULAR[] = "is not a regular file";
+const char NOT_OURS[] = "belongs to another user";
 
 }  // namespace
 
@@ -163,6 +167,12 @@ int lock_file(const char* path)
                 return refuseStuck(path, NOT_REGULAR);
             continue;
         }
+        // A root run's lock is root's file: one of another user's was planted to block every run.
+        if ((read == ReadResult::PID || read == ReadResult::SHORT) && geteuid() == 0 && seen.st_uid != 0) {
+            if (!removeStale(path))
+                return refuseStuck(path, NOT_OURS);
+            continue;
+        }
         if (read == ReadResult::PID) {
             if (owner == ownPid)
                 return 1;
@@ -186,7 +196,10 @@ int lock_file(const char* path)
             if (read != ReadResult::SHORT)
                 return refuseRunning(path);
             // Still without an ID after three waits: its writer died between creating and writing it.
-            if (stillSameShortFile(path, seen) && !removeStale(path))
+            // A short file that keeps being replaced is someone's game, not a writer: refuse.
+            if (!stillSameShortFile(path, seen))
+                return refuseRunning(path);
+            if (!removeStale(path))
                 return refuseStuck(path, STALE);
         }
     }

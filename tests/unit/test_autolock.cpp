@@ -158,6 +158,11 @@ TEST_F(LockTest, PlantedNonRegularFilesAreReplacedAndLinkTargetsKept)
         {"link to a file", [&] { return symlink(target.c_str(), LOCK); }},
         {"hard link", [&] { return link(target.c_str(), LOCK); }},
         {"empty directory", [] { return mkdir(LOCK, 0777); }},
+        // A regular file of another user holding a live ID: a root run's lock is always root's.
+        {"another user's file", [] {
+             testutil::writeFile(LOCK, pidBytes(1));
+             return chown(LOCK, 65534, 65534);
+         }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
