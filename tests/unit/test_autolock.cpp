@@ -186,6 +186,30 @@ TEST_F(LockTest, PlantedNonRegularFilesAreReplacedAndLinkTargetsKept)
     std::system("rm -rf /tmp/.QZ_TARVO_Installer.lock");
 }
 
+// Someone who keeps replacing a short file must not keep a run waiting for ever.
+TEST_F(LockTest, ShortFileThatKeepsBeingReplacedIsRefused)
+{
+    pid_t replacer = fork();
+    ASSERT_GE(replacer, 0);
+    if (replacer == 0) {
+        for (;;) {
+            unlink(LOCK);
+            close(open(LOCK, O_CREAT | O_WRONLY, 0600));
+            usleep(300 * 1000);
+        }
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);
+        _exit(lock_file(LOCK) + 10);
+    }
+    int code = exitCodeOf(child);
+    kill(replacer, SIGKILL);
+    waitpid(replacer, nullptr, 0);
+    EXPECT_EQ(code, 10);
+}
+
 // A file too short for an ID is taken over after three waits, its writer having died;
 // a writer that is merely slow completes it, and its live owner makes us give up.
 TEST_F(LockTest, ShortFileIsTakenOverAfterThreeWaitsUnlessItGetsItsId)
