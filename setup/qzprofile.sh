@@ -40,7 +40,12 @@ export ECHO
 # files. Queries and help write nothing, so they make none.
 QZP_TMP=
 case ${1:-} in
-    -s | -d | -F) QZP_TMP=$(mktemp -d /tmp/prof_XXXXXXXXXX) && [ -d "$QZP_TMP" ] || exit 1 ;;
+    -s | -d | -F)
+        # Until the run's own trap is set, a signal only takes the scratch
+        # directory away; set first, so that no moment leaves it behind.
+        trap '[ -z "$QZP_TMP" ] || rm -rf "$QZP_TMP"; exit 130' HUP INT TERM
+        QZP_TMP=$(mktemp -d /tmp/prof_XXXXXXXXXX) && [ -d "$QZP_TMP" ] || exit 1
+        ;;
 esac
 
 QZP_PROFILE_QZ=/etc/profile.QZ
@@ -102,8 +107,12 @@ qzp_awk() {
 
 # Every end of a run: a failed run first puts back every file it changed,
 # then the login files get their modes back and the scratch directory goes.
+# From here on a signal must not start a rollback: the outcome is decided,
+# and the saved copies are about to go.
 qzp_finish() {
+    trap '' HUP INT TERM
     [ "$1" = 0 ] || qzp_rollback
+    QZP_JN=0
     qzp_restore_modes
     [ -z "$QZP_TMP" ] || rm -rf "$QZP_TMP"
     exit "$1"
@@ -169,19 +178,21 @@ qzp_keep() {  # FILE KIND
         eval "[ \"\$QZP_JOURNAL_$QZP_K\" != \"\$1\" ]" || return 0
     done
     QZP_K=$((QZP_JN + 1))
-    if [ -f "$1" ]; then cp -p "$1" "$QZP_TMP/old.$QZP_K" || return 1; fi
-    eval "QZP_JOURNAL_$QZP_K=\$1 QZP_JKIND_$QZP_K=\$2"
+    QZP_ABSENT=1
+    if [ -f "$1" ]; then cp -p "$1" "$QZP_TMP/old.$QZP_K" || return 1; QZP_ABSENT=0; fi
+    eval "QZP_JOURNAL_$QZP_K=\$1 QZP_JKIND_$QZP_K=\$2 QZP_JABSENT_$QZP_K=\$QZP_ABSENT"
     QZP_JN=$QZP_K
 }
 
-# Puts back every file of the journal, the last changed first.
+# Puts back every file of the journal, the last changed first. Only a file
+# recorded as absent is removed: a missing copy never deletes one.
 qzp_rollback() {
     while [ "$QZP_JN" -gt 0 ]; do
-        eval "QZP_F=\$QZP_JOURNAL_$QZP_JN QZP_K=\$QZP_JKIND_$QZP_JN"
-        if [ -f "$QZP_TMP/old.$QZP_JN" ]; then
-            qzp_put "$QZP_F" "$QZP_TMP/old.$QZP_JN" "$QZP_K" restore
-        else
+        eval "QZP_F=\$QZP_JOURNAL_$QZP_JN QZP_K=\$QZP_JKIND_$QZP_JN QZP_ABSENT=\$QZP_JABSENT_$QZP_JN"
+        if [ "$QZP_ABSENT" = 1 ]; then
             rm -f "$QZP_F"
+        elif [ -f "$QZP_TMP/old.$QZP_JN" ]; then
+            qzp_put "$QZP_F" "$QZP_TMP/old.$QZP_JN" "$QZP_K" restore
         fi
         QZP_JN=$((QZP_JN - 1))
     done
@@ -199,6 +210,7 @@ qzp_edit() {
         *) return 1 ;;
     esac
     [ "$3" = 1 ] && [ ! -s "$QZP_TMP/edit" ] && return 0
+    [ "$2" != login ] || qzp_backup "$1"
     qzp_keep "$1" "$2" && qzp_put "$1" "$QZP_TMP/edit" "$2"
 }
 
@@ -250,6 +262,7 @@ qzp_lookup() {
 }
 QZP_NL='
 '
+QZP_CR=$(printf '\r')
 
 # Looks QZSHCOMP up and exports the value found; a file that cannot be read
 # ends the run.
@@ -298,9 +311,12 @@ qzp_remove_closing_lines() {
 
 # ----------------------------------------------------------------- writing
 
+# The first copy of a login file before this utility changed it. It is
+# filled under a temporary name, so a partial copy never counts as taken.
 qzp_backup() {
-    if [ "$QZPROFILE_BACKUP_PROFILES" = 1 ] && [ ! -e "$1.vornbackup" ] && [ ! -L "$1.vornbackup" ]; then
-        cp -p "$1" "$1.vornbackup"
+    if [ "$QZPROFILE_BACKUP_PROFILES" = 1 ] && [ ! -e "$1.vornbackup" ] && [ ! -L "$1.vornbackup" ] \
+        && QZP_B=$(mktemp "$1.vornbackup.XXXXXX"); then
+        if ! { cp -p "$1" "$QZP_B" && mv -f "$QZP_B" "$1.vornbackup"; }; then rm -f "$QZP_B"; fi
     fi
     :
 }
@@ -308,7 +324,6 @@ qzp_backup() {
 # qzp_add_source_line FILE PATTERN LINE: makes a login file end with the
 # source line, dropping older and commented-out copies.
 qzp_add_source_line() {
-    qzp_backup "$1"
     QZP_PAT=$2 QZP_LINE=$3 QZP_MODE=add
     qzp_edit_or_fail "$1" login 1 "$QZP_AWK_SOURCE"
 }
@@ -363,7 +378,7 @@ qzp_check_section() {
     case $1 in
         '') qzp_finish 20 ;;
         /* | -* | ' '* | '	'*) qzp_finish 21 ;;
-        *'"'* | *'$'* | *'`'* | *\\* | *'!'*) qzp_finish 21 ;;
+        *'"'* | *'$'* | *'`'* | *\\* | *'!'* | *"$QZP_NL"* | *"$QZP_CR"*) qzp_finish 21 ;;
     esac
 }
 

@@ -15,6 +15,8 @@ for SH in $SHELLS; do
     done
     expect_status 6 "$SH: empty value" qzp -s V ""
     expect_status 3 "$SH: value with a line feed" qzp -s V "a${NL}b"
+    expect_status 21 "$SH: section with a line feed" qzp -s V a -section "S${NL}T"
+    expect_status 21 "$SH: section with a carriage return" qzp -d V -section "S$(printf '\r')"
     expect_eq "$SH: errors wrote nothing" \
         "$(ls /etc/profile.QZ /etc/csh_login.QZ /etc/profile.vornbackup 2>/dev/null; cmp /etc/profile "$PRISTINE/profile" 2>&1)" ""
 

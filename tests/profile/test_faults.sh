@@ -83,4 +83,40 @@ for n in 5 7 9 12 16 21 27 34 42; do
     qzp -s QZLIB /opt/x/lib
     expect_eq "open $n refused: rerun" "$(state)" "$after"
 done
+# Exact moments, made by a tool that acts once, first, when its arguments
+# match, and then becomes the real one: "stub TOOL PATTERN ACTION". A signal
+# while the scratch directory is made or while it goes after a success; a
+# backup copy that fails half-way.
+mkdir -p /opt/stub
+stub() {
+    local real
+    real=$(command -v "$1")
+    # A stub that has fired is a link to the real tool: never write through it.
+    rm -f "/opt/stub/$1"
+    printf '#!/bin/sh\ncase "$*" in %s) ln -sf %s "$0"; %s ;; esac\nexec %s "$@"\n' "$2" "$real" "$3" "$real" >"/opt/stub/$1"
+    chmod 755 "/opt/stub/$1"
+}
+stubbed() { PATH="/opt/stub:$PATH" "$SH" "$QZP" "$@"; }
+for SH in $SHELLS; do
+    start_shell
+    clean_machine
+    stub rm '-rf*' 'kill -TERM $PPID'
+    expect_out "$SH: set, signalled at its end" "0:" stubbed -s QZSHCOMP /opt/x
+    expect_eq "$SH: the set stands" "$(qzp -q QZSHCOMP; ls /etc | grep -c -e QZ -e vornbackup)" "/opt/x${NL}4"
+    prepare
+    before=$(state)
+    stub mktemp '-d*' 'kill -TERM $PPID'
+    expect_status 130 "$SH: set, signalled at its start" stubbed -s QZLIB /opt/x/lib
+    expect_eq "$SH: no scratch left, nothing changed" "$(ls /tmp; state)" "pristine$NL$before"
+    clean_machine
+    stub cp '*.vornbackup*' 'printf x >"$3"; exit 1'
+    expect_status 0 "$SH: set, a backup failing" stubbed -s QZSHCOMP /opt/x
+    expect_eq "$SH: no partial backup counts" "$(ls /etc | grep -c '^profile\.vornbackup')" 0
+    # Every login-file edit is backed up, here the removal of a source line.
+    clean_machine
+    QZPROFILE_BACKUP_PROFILES=0 qzp -s QZSHCOMP /opt/x
+    cp -p /etc/profile /opt/before
+    qzp -d QZSHCOMP
+    check "$SH: backup before a delete" cmp -s /etc/profile.vornbackup /opt/before
+done
 finish
