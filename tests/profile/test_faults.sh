@@ -91,10 +91,10 @@ mkdir -p /opt/stub
 stub() {
     local real
     real=$(command -v "$1")
-    # A stub that has fired is a link to the real tool: never write through it.
-    rm -f "/opt/stub/$1"
-    printf '#!/bin/sh\ncase "$*" in %s) ln -sf %s "$0"; %s ;; esac\nexec %s "$@"\n' "$2" "$real" "$3" "$real" >"/opt/stub/$1"
-    chmod 755 "/opt/stub/$1"
+    # A stub that has fired is a link to the real tool: replace the link, never write through it.
+    printf '#!/bin/sh\ncase "$*" in %s) ln -sf %s "$0"; %s ;; esac\nexec %s "$@"\n' "$2" "$real" "$3" "$real" >/opt/stub/new
+    chmod 755 /opt/stub/new
+    mv -f /opt/stub/new "/opt/stub/$1"
 }
 stubbed() { PATH="/opt/stub:$PATH" "$SH" "$QZP" "$@"; }
 for SH in $SHELLS; do
