@@ -189,13 +189,16 @@ TEST_F(LockTest, PlantedNonRegularFilesAreReplacedAndLinkTargetsKept)
 // Someone who keeps replacing a short file must not keep a run waiting for ever.
 TEST_F(LockTest, ShortFileThatKeepsBeingReplacedIsRefused)
 {
+    writeLock("");
     pid_t replacer = fork();
     ASSERT_GE(replacer, 0);
     if (replacer == 0) {
+        // A new empty file by rename, so that the name is never free for the run to take.
+        const std::string next = std::string(LOCK) + ".next";
         for (;;) {
-            unlink(LOCK);
-            close(open(LOCK, O_CREAT | O_WRONLY, 0600));
             usleep(300 * 1000);
+            close(open(next.c_str(), O_CREAT | O_WRONLY, 0600));
+            rename(next.c_str(), LOCK);
         }
     }
     pid_t child = fork();
