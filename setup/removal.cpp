@@ -32,6 +32,21 @@ void splitRelative(const std::string& rel, std::string& dir, std::string& name)
     name = slash == std::string::npos ? rel : rel.substr(slash + 1);
 }
 
+// unlinkat of rel below the install directory, its directory reached through no link; errno is kept.
+int unlinkBelow(const std::string& installDir, const std::string& rel, int flags)
+{
+    std::string parent, name;
+    splitRelative(rel, parent, name);
+    int fd = openTreeDir(installDir, parent, false);
+    if (fd < 0)
+        return -1;
+    int rc = unlinkat(fd, name.c_str(), flags);
+    int error = errno;
+    close(fd);
+    errno = error;
+    return rc;
+}
+
 // Adds the entry's directory and every parent below the install directory not yet known; a known
 // parent means everything above it is known too, so the walk stops there.
 void collectDirectories(const std::string& entry, std::set<std::string>& dirs)
@@ -53,18 +68,9 @@ FileOutcome removeOneFile(const std::string& installDir, const std::string& entr
     std::string onDisk = entry;
     getVersionedLibName(g_existingVersionString, entry, onDisk);
     std::string path = installDir + "/" + onDisk;
-    std::string relDir, name;
-    splitRelative(onDisk, relDir, name);
-    int fd = openTreeDir(installDir, relDir, false);
-    if (fd >= 0) {
-        int rc = unlinkat(fd, name.c_str(), 0);
-        int error = errno;
-        close(fd);
-        if (rc == 0) {
-            log_msg(MT_VV, "Removed file %s\n", path.c_str());
-            return FILE_GONE;
-        }
-        errno = error;
+    if (unlinkBelow(installDir, onDisk, 0) == 0) {
+        log_msg(MT_VV, "Removed file %s\n", path.c_str());
+        return FILE_GONE;
     }
     if (errno == ENOENT) {
         log_msg(MT_VV, "File %s is not present for deletion\n", path.c_str());
@@ -79,13 +85,8 @@ FileOutcome removeOneFile(const std::string& installDir, const std::string& entr
 bool removeListedDirectory(const std::string& installDir, const std::string& rel)
 {
     std::string dir = installDir + "/" + rel;
-    std::string parent, name;
-    splitRelative(rel, parent, name);
-    int fd = openTreeDir(installDir, parent, false);
-    int rc = fd < 0 ? -1 : unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+    int rc = unlinkBelow(installDir, rel, AT_REMOVEDIR);
     int error = errno;
-    if (fd >= 0)
-        close(fd);
     if (rc == 0) {
         log_msg(MT_VV, "Removed directory %s\n", dir.c_str());
         return true;
@@ -159,18 +160,8 @@ void removePlatformParents(const std::string& installDir)
     while (slash != std::string::npos) {
         std::string path = installDir + "/" + platform.substr(1, slash);
         // Below the install directory through no link; the install directory itself by its name.
-        int rc = -1;
-        if (slash == 0) {
-            rc = rmdir(path.c_str());
-        } else {
-            std::string parent, name;
-            splitRelative(platform.substr(1, slash - 1), parent, name);
-            int fd = openTreeDir(installDir, parent, false);
-            if (fd >= 0) {
-                rc = unlinkat(fd, name.c_str(), AT_REMOVEDIR);
-                close(fd);
-            }
-        }
+        int rc = slash == 0 ? rmdir(path.c_str())
+                            : unlinkBelow(installDir, platform.substr(1, slash - 1), AT_REMOVEDIR);
         if (rc != 0)
             log_msg(MT_INFO,
                     "Failed to remove directory %s, may be other installation OR user files are present. "
