@@ -36,6 +36,8 @@ mkdir -p "$PRISTINE"
 for f in profile csh.login; do
     [ -f "/etc/$f" ] && [ ! -e "$PRISTINE/$f" ] && cp -p "/etc/$f" "$PRISTINE/$f"
 done
+# What /tmp holds before any run: the above, and a checkout kept visible there by the sandbox.
+TMP_BEFORE=$(ls /tmp)
 
 clean_machine() {
     rm -f /etc/profile.QZ /etc/csh_login.QZ /etc/*.vornbackup /etc/cshrc /etc/.login /etc/login.csh \

@@ -42,7 +42,7 @@ for SH in $SHELLS; do
     expect_out "$SH: set beside a read-only login file" "8:" eval 'qzp -s QZLIB /opt/x/lib 2>&1'
     umount /etc/csh.login
     expect_eq "$SH: nothing changed" "$(state)" "$before"
-    expect_eq "$SH: no scratch left" "$(ls /tmp)" pristine
+    expect_eq "$SH: no scratch left" "$(ls /tmp)" "$TMP_BEFORE"
 
     # Only the tools the utility may rely on.
     prepare
@@ -107,7 +107,7 @@ for SH in $SHELLS; do
     before=$(state)
     stub mktemp '-d*' 'kill -TERM $PPID'
     expect_status 130 "$SH: set, signalled at its start" stubbed -s QZLIB /opt/x/lib
-    expect_eq "$SH: no scratch left, nothing changed" "$(ls /tmp; state)" "pristine$NL$before"
+    expect_eq "$SH: no scratch left, nothing changed" "$(ls /tmp; state)" "$TMP_BEFORE$NL$before"
     clean_machine
     stub cp '*.vornbackup*' 'printf x >"$3"; exit 1'
     expect_status 0 "$SH: set, a backup failing" stubbed -s QZSHCOMP /opt/x
