@@ -75,7 +75,7 @@ TEST(Log, PlantedLinkOrFifoAtItsNameIsNeverWritten)
     close(reader);
 }
 
-// The log holds exactly the message (the console only with verbose, as for any error).
+// The log holds exactly the message; the console only with verbose, as for any error.
 TEST(Options, RejectionsLogExactlyTheirMessage)
 {
     const std::pair<Args, std::string> cases[] = {
@@ -90,6 +90,9 @@ TEST(Options, RejectionsLogExactlyTheirMessage)
         EXPECT_FALSE(parse(args)) << message;
         EXPECT_EQ(readFile(LOG_FILE_PATH), message);
     }
+    // A verbosity word anywhere counts, even after the word that fails.
+    EXPECT_EQ(console([] { parse({"install", "Verbose", "verbose"}); }),
+              "|[TARVO] Unexpected command-line parameter: Verbose\n");
 }
 
 // The last value of a word wins.
@@ -118,12 +121,9 @@ TEST(Options, EachWordFillsItsFieldAndTheLastValueWins)
 // The global root comes from the shared profile files, set here through the profile utility.
 TEST(Discovery, SharedProfileFirstThenTheEnvironmentAndOnlyARegularRegistry)
 {
-    auto discover = [] {  // as the parser runs it, verbose forced on
-        resetOptions();
-        g_opts.verbose = true;
-        console(runDiscovery);
-        return readFile(LOG_FILE_PATH);
-    };
+    resetOptions();
+    g_opts.verbose = true;  // as the parser runs it
+    auto discover = [] { std::remove(LOG_FILE_PATH); console(runDiscovery); return readFile(LOG_FILE_PATH); };
     const std::string root = freshDir("disc"), global = root + "/global", db = installDbPath(root + "/TARVO");
     delete_temp_qzprofile();  // a discovery run earlier left an empty one
     write_temp_qzprofile();
