@@ -2,24 +2,17 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <regex>
-#include <sstream>
 
 #include "filelog.h"
-#include "log.h"
 #include "placement.h"
 #include "testutil.h"
 #include "versions.h"
 
 using namespace testutil;
-using Names = std::vector<std::string>;
 using Payload = std::vector<std::pair<std::string, std::string>>;
 
 // Lets a test act once before the next rename of the code under test; the real rename always follows.
@@ -37,15 +30,7 @@ extern "C" int renameat(int fromDir, const char* from, int toDir, const char* to
 
 namespace {
 
-std::string compress(std::string data)
-{
-    std::vector<char> out(data.size() + data.size() / 100 + 1024);
-    unsigned int outLen = unsigned(out.size());
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &outLen, data.data(), unsigned(data.size()), 9, 0, 0), BZ_OK);
-    return std::string(out.data(), outLen);
-}
-
-bool logHas(const std::string& text) { return readFile(LOG_FILE_PATH).find(text) != std::string::npos; }
+bool logged(const std::string& text) { return readFile(LOG_FILE_PATH).find(text) != std::string::npos; }
 
 class PlacementTest : public testing::Test {
 protected:
@@ -57,11 +42,7 @@ protected:
         dir = freshDir("place");
         oldMask = umask(077);
     }
-    void TearDown() override
-    {
-        umask(oldMask);
-        g_beforeRename = nullptr;
-    }
+    void TearDown() override { umask(oldMask); }
     // A fake installer file: image bytes, then one bzip2 stream per payload file.
     void make(const Payload& payload)
     {
@@ -70,7 +51,10 @@ protected:
         std::string image = "\x7f" "ELF fake executable image";
         for (const auto& [name, content] : payload) {
             fc.files.push_back(FileResource{name, "", int64_t(image.size())});
-            image += compress(content);
+            std::string out(content.size() + 600, '\0');
+            unsigned int size = unsigned(out.size());
+            EXPECT_EQ(BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(content.data()), unsigned(content.size()), 9, 0, 0), BZ_OK);
+            image += out.substr(0, size);
         }
         writeFile(fc.strFilename, image + "catalog;12\n");
     }
@@ -78,11 +62,6 @@ protected:
     {
         make(payload);
         return installFiles(dir, fc, fc.files);
-    }
-    void seed(const Names& names)
-    {
-        for (const std::string& n : names)
-            writeFile(dir + "/" + n, "old " + n);
     }
     // Every entry of `dir` with its content: "name=content;" or "name/;".
     std::string tree()
@@ -95,7 +74,6 @@ protected:
             out += name + what + ";";
         return out;
     }
-
     std::string dir;
     mode_t oldMask = 0;
     FileCollection fc;
@@ -104,15 +82,12 @@ protected:
 TEST_F(PlacementTest, CreateDirectoryPath)
 {
     EXPECT_EQ(createDirectoryPath(dir + "/a//b"), 0);
-    EXPECT_EQ(modeOf(dir + "/a"), 0755u);
-    EXPECT_EQ(modeOf(dir + "/a/b"), 0755u);
+    EXPECT_EQ(modeOf(dir + "/a") + modeOf(dir + "/a/b"), 2 * 0755u);
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Created directory " + dir + "/a//\nCreated directory " + dir + "/a//b\n");
-
     std::remove(LOG_FILE_PATH);
     EXPECT_EQ(createDirectoryPath(dir + "/a/b"), 0);
     EXPECT_FALSE(exists(LOG_FILE_PATH));
     writeFile(dir + "/file", "x");
-    EXPECT_EQ(createDirectoryPath(dir + "/file"), 2);
     EXPECT_EQ(createDirectoryPath(dir + "/file/sub/deeper"), 2);
     EXPECT_EQ(createDirectoryPath(""), 1);
 }
@@ -124,7 +99,7 @@ TEST_F(PlacementTest, PlacesNewFilesThenReplacesThem)
     // The legacy library goes in under its versioned name.
     EXPECT_TRUE(install({{"liborvan2.so", "legacy\n"}, {"cfg", ""}}));
     EXPECT_EQ(tree(), "cfg=;liborvan2.2.4.so=legacy\n;");
-    EXPECT_TRUE(logHas("has been moved to " + dir + "/cfg [1]\n"));
+    EXPECT_TRUE(logged("has been moved to " + dir + "/cfg [1]\n"));
 
     // Replacing: cfg goes through its backup name; the hook takes liborvan's temporary file away.
     chmod((dir + "/cfg").c_str(), 0600);
@@ -135,79 +110,47 @@ TEST_F(PlacementTest, PlacesNewFilesThenReplacesThem)
     };
     EXPECT_TRUE(install({{"b", "new b"}, {"cfg", "new cfg"}, {"liborvan2.so", "lost"}}));
     EXPECT_EQ(tree(), "b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;");
-    EXPECT_TRUE(logHas("has been moved to " + dir + "/cfg [6]\n"));
-    EXPECT_TRUE(logHas("File " + dir + "/liborvan2.2.4.so can not be installed by this setup file, hence it has been "
-                       "left as it is \n"));
+    EXPECT_TRUE(logged("has been moved to " + dir + "/cfg [6]\n"));
+    EXPECT_TRUE(logged("File " + dir + "/liborvan2.2.4.so can not be installed by this setup file, hence it has been left as it is \n"));
     for (const char* name : {"b", "cfg", "liborvan2.2.4.so"})
         EXPECT_EQ(modeOf(dir + "/" + name), 0755u) << name;
 }
 
-TEST_F(PlacementTest, DestinationThatCannotBeMovedAsideRollsBackTheDirectory)
-{
-    seed({"a"});
-    mkdir((dir + "/b").c_str(), 0755);
-    EXPECT_FALSE(install({{"n", "new n"}, {"a", "new a"}, {"b", "new b"}, {"c", "new c"}}));
-    EXPECT_EQ(tree(), "a=old a;b/;");
-    std::regex failed("Failed to move " + dir + "/b  to " + dir + "/pk\\..{6} \\[7\\]\n");
-    EXPECT_TRUE(std::regex_search(readFile(LOG_FILE_PATH), failed)) << readFile(LOG_FILE_PATH);
-}
-
 TEST_F(PlacementTest, InodeShortageLeavesTheDirectoryUnchanged)
 {
-    // Root, "a", two temporary files and the backup link of "a" (tmpfs counts links) take five inodes;
-    // any shortfall must fail cleanly.
+    // Root, "a", two temporary files and the backup link of "a" (tmpfs counts links) take five inodes.
     for (int inodes = 3; inodes <= 5; ++inodes) {
         umount(dir.c_str());
-        std::string options = "size=1m,nr_inodes=" + std::to_string(inodes);
-        ASSERT_EQ(mount("tarvo-small", dir.c_str(), "tmpfs", 0, options.c_str()), 0);
-        seed({"a"});
+        ASSERT_EQ(mount("tarvo-small", dir.c_str(), "tmpfs", 0, ("size=1m,nr_inodes=" + std::to_string(inodes)).c_str()), 0);
+        writeFile(dir + "/a", "old a");
         EXPECT_EQ(install({{"a", "new a"}, {"b", "new b"}}), inodes == 5) << inodes;
         EXPECT_EQ(tree(), inodes == 5 ? "a=new a;b=new b;" : "a=old a;") << inodes;
     }
     umount(dir.c_str());
 }
 
-TEST_F(PlacementTest, StructureIsPlacedDepthFirst)
-{
-    std::string root = dir + "/x";
-    make({{"a/b/f1", "1"}, {"f3", "3"}, {"a/f2", "2"}});
-    EXPECT_TRUE(installStructure(root, fc, fc.files));
-    EXPECT_EQ(readFile(root + "/a/b/f1") + readFile(root + "/a/f2") + readFile(root + "/f3"), "123");
-
-    Names events;
-    std::regex event("Created directory (.*)|File .* has been moved to (.*) \\[1\\]");
-    std::istringstream log(readFile(LOG_FILE_PATH));
-    std::smatch m;
-    for (std::string line; std::getline(log, line);)
-        if (std::regex_match(line, m, event))
-            events.push_back(m[1].matched ? "dir " + m[1].str() : "file " + m[2].str());
-    EXPECT_EQ(events, (Names{"dir " + root, "dir " + root + "/a", "dir " + root + "/a/b", "file " + root + "/a/b/f1",
-                             "file " + root + "/a/f2", "file " + root + "/f3"}));
-}
-
 TEST_F(PlacementTest, AFailureInAnyDirectoryPutsEveryDirectoryBack)
 {
     // a/f1 is replaced first; b/f2 cannot be moved aside, being a directory.
-    ASSERT_EQ(system(("mkdir -p " + dir + "/a " + dir + "/b/f2").c_str()), 0);
-    seed({"a/f1"});
+    std::filesystem::create_directories(dir + "/b/f2");
+    std::filesystem::create_directories(dir + "/a");
+    writeFile(dir + "/a/f1", "old");
     make({{"a/f1", "new"}, {"b/f2", "new"}, {"top", "new"}});
     EXPECT_FALSE(installStructure(dir, fc, fc.files));
-    EXPECT_EQ(tree(), "a/;b/;");
-    EXPECT_EQ(readFile(dir + "/a/f1"), "old a/f1");
+    EXPECT_EQ(tree() + readFile(dir + "/a/f1"), "a/;b/;old");
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-        EXPECT_EQ(e.path().filename().string().rfind("pk.", 0), std::string::npos) << e.path();
-    EXPECT_TRUE(logHas("Failed to move " + dir + "/b/f2  to " + dir + "/b/pk."));
-}
+        EXPECT_NE(e.path().filename().string().substr(0, 3), "pk.") << e.path();
+    EXPECT_TRUE(logged("Failed to move " + dir + "/b/f2  to " + dir + "/b/pk."));
 
-TEST_F(PlacementTest, SubdirectoryFailureStopsBeforeTheLevelsOwnFiles)
-{
-    writeFile(dir + "/a", "a regular file where a directory belongs");
-    make({{"top", "t"}, {"a/f", "f"}});
+    // A level whose subdirectory cannot be made stops before its own files.
+    std::filesystem::remove_all(dir + "/b");
+    writeFile(dir + "/b", "a regular file where a directory belongs");
+    make({{"top", "t"}, {"b/f", "f"}});
     g_opts = opts();
+    std::remove(LOG_FILE_PATH);
     EXPECT_FALSE(installStructure(dir, fc, fc.files));
-    EXPECT_EQ(tree(), "a=a regular file where a directory belongs;");
-    EXPECT_EQ(readFile(LOG_FILE_PATH),
-              "Failed to create installation directory\nA component of the installation path was not a directory\n");
+    EXPECT_EQ(tree(), "a/;b=a regular file where a directory belongs;");
+    EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to create installation directory\nA component of the installation path was not a directory\n");
 }
 
 }  // namespace
