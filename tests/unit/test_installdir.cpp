@@ -14,8 +14,6 @@ using namespace testutil;
 
 namespace {
 
-bool logged(const std::string& text) { return readFile(LOG_FILE_PATH).find(text) != std::string::npos; }
-
 class InstallDirTest : public testing::Test {
 protected:
     void SetUp() override

@@ -1,4 +1,3 @@
-#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include "payload.h"
@@ -9,16 +8,6 @@ using namespace testutil;
 namespace {
 
 const std::string P = "TARVO5/Linux/ppc64/64/";
-
-std::string compress(const std::string& data)
-{
-    unsigned int size = unsigned(data.size() + data.size() / 100 + 600);
-    std::string out(size, '\0');
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()), unsigned(data.size()), 9, 0, 0),
-              BZ_OK);
-    out.resize(size);
-    return out;
-}
 
 // Bytes that compress poorly, so a stream spans several reads.
 std::string noise(size_t n, unsigned seed)
@@ -39,19 +28,11 @@ std::string entries(const FileCollection& fc)
     return s;
 }
 
-class PayloadTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        resetOptions();
-        dir = freshDir("payload");
-        kit = dir + "/kit.bin";
-    }
-    std::string dir, kit;
-};
+const std::string dir = "/tmp/t_payload", kit = dir + "/kit.bin";
 
-TEST_F(PayloadTest, CatalogTable)
+TEST(Payload, CatalogTable)
 {
+    freshDir("payload");
     std::string image;  // a stream header every four bytes
     for (int i = 0; i < 1000; ++i)
         image += "BZh9";
@@ -59,10 +40,8 @@ TEST_F(PayloadTest, CatalogTable)
     for (int i = 0; big.size() < 10000; ++i)
         big += P + "f" + std::to_string(i) + "=" + std::to_string(4 * (i + 1)) + ";";
     const std::string one = P + "a=4;", noSemicolon = "Unable to find semicolon embedded in file \n",
-                      noLength = "Unable to retieve data section size in embedded file 0 \n",
-                      badTrailer = "The installer file is damaged: it does not end in the catalog length and a line feed\n",
-                      badOffset = "File size retrived from data section is not correct:0 \n",
-                      damaged = "The installer file is damaged: ",
+                      noLength = "Unable to retieve data section size in embedded file 0 \n", damaged = "The installer file is damaged: ",
+                      badTrailer = damaged + "it does not end in the catalog length and a line feed\n",
                       notBetween = " does not lie between the one before it and the catalog\n";
     const struct {
         std::string file;
@@ -73,18 +52,15 @@ TEST_F(PayloadTest, CatalogTable)
         {image + one + "123456\n", 1, noSemicolon, ""},  // six digits put the ";" out of reach
         {"plain\n", 1, noSemicolon, ""},
         {image + one + "\n", 1, noLength, ""},
-        {image + one, 1, noLength, ""},
         {image + one + "0\n", 1, noLength, ""},
         {image + one + "1\n", 1, badTrailer, ""},  // even an empty catalog holds its ";"
-        {image + one + "27", 1, badTrailer, ""},
         {image + one + "2 7\n", 1, badTrailer, ""},
         {one + "99\n", 1, "Unable to read data from the starting of data section embedded in file \n", ""},
         {image + withTrailer(big), 0, "", big},
         {image + withTrailer(";"), 0, "", ""},
         {image + one + "26\n", 1, damaged + "catalog path ARVO5/Linux/ppc64/64/a does not begin with " + P + "\n", ""},
-        {image + withTrailer(P + "a=4;;" + P + "b=8;"), 1, badOffset, one},
+        {image + withTrailer(P + "a=4;;" + P + "b=8;"), 1, "File size retrived from data section is not correct:0 \n", one},
         {image + withTrailer(P + "a=4\n;"), 1, damaged + "catalog entry " + P + "a=4? is not a path, \"=\" and an offset\n", ""},
-        {image + withTrailer(P + "a=4;" + P + "b;"), 1, badOffset, one},
         {image + withTrailer(P + "../../etc/evil=4;"), 1, damaged + "catalog path " + P + "../../etc/evil holds \"..\"\n", ""},
         {image + withTrailer(P + "a=4;" + P + "a=8;"), 1, damaged + "the catalog names " + P + "a twice\n", one},
         {image + withTrailer(P + "a=8;" + P + "b=8;"), 1, damaged + "the stream of " + P + "b" + notBetween, P + "a=8;" + P + "b=8;"},
@@ -133,12 +109,13 @@ TEST(PayloadPath, AcceptsOnlyNamesThatCanBeInstalledUpdatedAndRemoved)
         EXPECT_NE(payloadPathProblem(bad), nullptr) << bad;
 }
 
-TEST_F(PayloadTest, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
+TEST(Payload, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
 {
+    freshDir("payload");
     const std::string image(1000, 'E'), first = noise(23456, 1), second = std::string(12000, 'z') + "end";
-    const std::string a = compress(first), tmp = dir + "/out.tmp";
+    const std::string a = bzip2(first), tmp = dir + "/out.tmp";
     const int64_t offA = 1000, offB = offA + int64_t(a.size());
-    const std::string streams = image + a + compress(second);
+    const std::string streams = image + a + bzip2(second);
     const std::string catA = P + "a=" + std::to_string(offA) + ";", catB = P + "b=" + std::to_string(offB) + ";";
     FileCollection fc;
     fc.strFilename = kit;
@@ -156,7 +133,6 @@ TEST_F(PayloadTest, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestination
     };
     const std::string noExtract = "Unable to extract embedded binary file lib/x.so\n";
     fails(10, tmp, noExtract);
-    fails(1 << 30, tmp, noExtract);
     fails(-5, tmp, "Unable to extract embedded binary files\n");
     fails(offA, dir + "/no/dir/out", "Error writing to file " + dir + "/no/dir/out\n");
     std::string flipped = readFile(kit);
