@@ -4,7 +4,6 @@
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "installdir.h"
 #include "qzprofile.h"
@@ -14,30 +13,26 @@ using namespace testutil;
 
 namespace {
 
-class InstallDirTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!getenv("TARVO_SANDBOX"))
-            GTEST_SKIP() << "writes /opt and mounts file systems: run through tests/sandbox.sh";
-        resetOptions();
-        g_opts.verbose = g_opts.veryverbose = true;
-        g_opts.setenv = USER;
-        unsetenv("QZSHCOMP");
-        unsetenv("QZLIB");
-        std::system("rm -rf /opt/* /opt/.[!.]*");
-    }
-    // The directory chosen, as "install|link" or "fail", from a fresh log.
-    std::string choose(const std::string& instdir)
-    {
-        std::remove(LOG_FILE_PATH);
-        std::string install, link;
-        return getInstallDir(instdir, install, link) ? install + "|" + link : "fail";
-    }
-};
-
-TEST_F(InstallDirTest, SourcesInPriorityOrder)
+void start(InstallMode mode)
 {
+    resetOptions();
+    g_opts.verbose = g_opts.veryverbose = true;
+    g_opts.installMode = mode;
+    std::system("rm -rf /opt/* /opt/.[!.]*");
+}
+
+// The directory chosen, as "install|link" or "fail", from a fresh log.
+std::string choose(const std::string& instdir)
+{
+    std::remove(LOG_FILE_PATH);
+    std::string install, link;
+    return getInstallDir(instdir, install, link) ? install + "|" + link : "fail";
+}
+
+TEST(InstallDir, SourcesInPriorityOrder)
+{
+    start(INSTALL);
+    g_opts.setenv = USER;
     // QZSHCOMP, then QZLIB, then instdir=; set but empty still counts as chosen.
     const struct {
         const char *shcomp, *lib, *instdir, *chosen, *message;
@@ -53,13 +48,11 @@ TEST_F(InstallDirTest, SourcesInPriorityOrder)
         {"", "/srv/other/lib", "/data", "fail", "Can not use install directory as specified by QZSHCOMP\n"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.instdir);
         row.shcomp ? setenv("QZSHCOMP", row.shcomp, 1) : unsetenv("QZSHCOMP");
         row.lib ? setenv("QZLIB", row.lib, 1) : unsetenv("QZLIB");
-        EXPECT_EQ(choose(row.instdir), row.chosen);
-        EXPECT_TRUE(logged(row.message));
+        EXPECT_EQ(choose(row.instdir), row.chosen) << row.instdir;
+        EXPECT_TRUE(logged(row.message)) << row.message;
     }
-    unsetenv("QZSHCOMP");
     unsetenv("QZLIB");
 
     // The shared profile files count for every mode but env=user, which reads the process's own.
@@ -75,52 +68,44 @@ TEST_F(InstallDirTest, SourcesInPriorityOrder)
     delete_temp_qzprofile();
 }
 
-TEST_F(InstallDirTest, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
+// The probe writes its test file in the nearest existing directory, through no link and only as root.
+TEST(InstallDir, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
 {
-    g_opts.installMode = REMOVE;
+    start(REMOVE);
     EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO/"));
     EXPECT_TRUE(logged("Dir /opt/QZ/SharedComponents/ does not exist to check permission \n"
                        "Dir /opt/QZ/ does not exist to check permission \n"));
-    EXPECT_TRUE(logged("Proper permissions are set for installation directory \n"));
-    EXPECT_FALSE(logged("Disk space"));  // never checked for a removal
-    EXPECT_FALSE(exists("/opt/kawabonka"));
+    EXPECT_TRUE(logged("Proper permissions are set for installation directory \n") && !exists("/opt/kawabonka"));
     EXPECT_FALSE(Check_InstallDir_Attr("nowhere/TARVO"));
     EXPECT_TRUE(logged("Installation directory is not proper \n"));
 
-    std::system("mkdir -p /opt/QZ/SharedComponents");
-    writeFile("/opt/QZ/SharedComponents/ORVAN_test", "");
+    std::system("mkdir -p /opt/QZ/SharedComponents && touch /opt/QZ/SharedComponents/ORVAN_test");
     EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO"));
-    EXPECT_TRUE(logged("Check Permissions and relaunch installer\n"));
-    EXPECT_FALSE(exists("/opt/QZ/SharedComponents/kawabonka"));
+    EXPECT_TRUE(logged("Check Permissions and relaunch installer\n") && !exists("/opt/QZ/SharedComponents/kawabonka"));
     std::system("rm -rf /opt/QZ");
 
     writeFile("/tmp/victim", "keep\n");
-    ASSERT_EQ(symlink("/tmp/victim", "/opt/kawabonka"), 0);
-    ASSERT_EQ(symlink("/tmp/nothing-here", "/tmp/kawabonka"), 0);
+    ASSERT_EQ(symlink("/tmp/victim", "/opt/kawabonka") + symlink("/tmp/nothing-here", "/tmp/kawabonka"), 0);
     EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
     EXPECT_FALSE(Check_InstallDir_Attr("/tmp/tarvo-nowhere/TARVO"));  // probes in /tmp itself
-    EXPECT_EQ(readFile("/tmp/victim"), "keep\n");
-    EXPECT_FALSE(exists("/tmp/nothing-here"));
-    std::remove("/tmp/kawabonka");
+    EXPECT_TRUE(readFile("/tmp/victim") == "keep\n" && !exists("/tmp/nothing-here"));
     // A regular file of that name is someone's: the probe may use it but leaves it in place.
-    std::remove("/opt/kawabonka");
-    writeFile("/opt/kawabonka", "theirs");
+    std::system("rm /tmp/kawabonka /opt/kawabonka && echo theirs >/opt/kawabonka");
     EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
-    EXPECT_EQ(readFile("/opt/kawabonka"), "theirs");
+    EXPECT_EQ(readFile("/opt/kawabonka"), "theirs\n");
     std::remove("/opt/kawabonka");
 
     pid_t child = fork();
-    ASSERT_GE(child, 0);
     if (child == 0)
         _exit(setgroups(0, nullptr) || setgid(65534) || setuid(65534) ? 2 : Check_InstallDir_Attr("/opt/QZ/TARVO"));
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0) << "an unprivileged user cannot probe under /opt";
-    EXPECT_FALSE(exists("/opt/kawabonka"));
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(status == 0 && !exists("/opt/kawabonka")) << "an unprivileged user cannot probe under /opt";
 }
 
-TEST_F(InstallDirTest, InstallNeedsMoreThan17000KiBFree)
+TEST(InstallDir, InstallNeedsMoreThan17000KiBFree)
 {
+    start(INSTALL);
     const std::string mnt = "/tmp/fs";
     std::system(("mkdir -p " + mnt).c_str());
     ASSERT_EQ(mount("tarvo-space", mnt.c_str(), "tmpfs", 0, "size=24m"), 0);
@@ -132,21 +117,19 @@ TEST_F(InstallDirTest, InstallNeedsMoreThan17000KiBFree)
     const struct {
         InstallMode mode;
         int64_t free;
-        bool ok;
         const char* message;
-    } rows[] = {{INSTALL, 17000, false, "Insufficient Disk space\n"}, {INSTALL, 17000 + step, true, "Disk space is available\n"},
-                {REMOVE, 100, true, ""}, {FORCEREMOVE, 100, true, ""}};
+    } rows[] = {{INSTALL, 17000, "Insufficient Disk space\n"}, {INSTALL, 17000 + step, "Disk space is available\n"},
+                {REMOVE, 100, nullptr}, {FORCEREMOVE, 100, nullptr}};
     for (const auto& row : rows) {
         for (int i = 0; i < 8 && freeKiB() != row.free; ++i) {
             size += off_t(freeKiB() - row.free) * 1024;
-            ASSERT_EQ(ftruncate(fd, 0), 0);
-            ASSERT_EQ(posix_fallocate(fd, 0, size), 0);
+            ASSERT_EQ(ftruncate(fd, 0) + posix_fallocate(fd, 0, size), 0);
         }
         ASSERT_EQ(freeKiB(), row.free);
         std::remove(LOG_FILE_PATH);
         g_opts.installMode = row.mode;
-        EXPECT_EQ(Check_InstallDir_Attr(mnt + "/TARVO"), row.ok) << row.free;
-        EXPECT_TRUE(*row.message ? logged(row.message) : !logged("Disk space")) << row.free;
+        EXPECT_EQ(Check_InstallDir_Attr(mnt + "/TARVO"), row.mode != INSTALL || row.free > 17000) << row.free;
+        EXPECT_TRUE(row.message ? logged(row.message) : !logged("Disk space")) << row.free;
     }
     close(fd);
     umount2(mnt.c_str(), MNT_DETACH);
