@@ -23,10 +23,11 @@ std::string keys(const std::string& mode, const char* set)  // set: the flags of
     return s;
 }
 
-// A fresh run: no records but a stored section, if given.
+// A fresh verbose run: no records but a stored section, if given.
 void start(const std::string& stored = "")
 {
     resetOptions();
+    g_opts.verbose = true;
     std::filesystem::remove_all("/opt/QZ");
     std::filesystem::create_directories(recordDir(DEFAULT_INSTALL_DIR));
     if (!stored.empty())
@@ -63,11 +64,9 @@ TEST(Environment, UserModeMovesOldCopiesToTheEndAndForcedRemovalTakesOnlyRecorde
     unsetenv("Update_User_Profile");
 
     start(keys("usr", "110"));
-    g_opts.verbose = true;
     const std::string content = "A\n" + LIB_LINE + "\nQZLIB=\"/x\"; export QZLIB\n" + BIN_LINE + "\n" + LIB_LINE + "\n";
     writeFile(profile, content);
-    EXPECT_EQ(del(REMOVE, USER), 1);
-    EXPECT_EQ(readFile(profile), content);
+    EXPECT_EQ(std::to_string(del(REMOVE, USER)) + readFile(profile), "1" + content);
     EXPECT_EQ(del(FORCEREMOVE, USER), 1);
     EXPECT_EQ(readFile(profile), "A\nQZLIB=\"/x\"; export QZLIB\n" + BIN_LINE + "\n" + LIB_LINE + "\n");
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to remove line \"" + SHCOMP_LINE + "\" from file " + profile +
@@ -75,7 +74,6 @@ TEST(Environment, UserModeMovesOldCopiesToTheEndAndForcedRemovalTakesOnlyRecorde
 
     std::remove(profile.c_str());
     start();
-    g_opts.verbose = true;
     EXPECT_FALSE(remove_lines_from_file(profile, {"A"}));
     EXPECT_TRUE(insert_lines_in_file(profile, {"one", "two"}));
     EXPECT_EQ(readFile(profile), "one\ntwo\n");
@@ -119,7 +117,6 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
 
     // A dependent variable found with another value is reported and not claimed.
     start();
-    g_opts.verbose = true;
     ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/srv\""), 0);
     ASSERT_EQ(update_env_var_with_temp_qzprofile("QZBIN \"/srv/bin\""), 0);
     EXPECT_EQ(set(ALL), "0|" + keys("all", "000"));
