@@ -23,6 +23,14 @@ std::string keys(const std::string& mode, const char* set)  // set: the flags of
     return s;
 }
 
+std::string query(const char* name)
+{
+    std::unique_ptr<std::string> v = get_env_var_from_temp_qzprofile(name);
+    return v ? *v : "<null>";
+}
+
+std::string values() { return query("QZSHCOMP") + "|" + query("QZLIB") + "|" + query("QZBIN") + "|"; }
+
 // A fresh verbose run: no records but a stored section, if given.
 void start(const std::string& stored = "")
 {
@@ -96,14 +104,6 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
 {
     start();
     ASSERT_EQ(write_temp_qzprofile(), 1);
-    auto values = [] {
-        std::string out;
-        for (const char* name : {"QZSHCOMP", "QZLIB", "QZBIN"}) {
-            std::unique_ptr<std::string> v = get_env_var_from_temp_qzprofile(name);
-            out += (v ? *v : "<unset>") + "|";
-        }
-        return out;
-    };
     ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/other\""), 0);
     const std::string all = "/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|/opt/QZ/SharedComponents/bin|";
     EXPECT_EQ(set(ALL), "0|" + keys("all", "011"));
@@ -113,7 +113,7 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
     EXPECT_EQ(del(REMOVE, ALL), 1);
     EXPECT_EQ(values(), all);
     EXPECT_EQ(del(FORCEREMOVE, ALL), 1);
-    EXPECT_EQ(values(), "/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|<unset>|");
+    EXPECT_EQ(values(), "/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|<null>|");
 
     // A dependent variable found with another value is reported and not claimed.
     start();
@@ -122,6 +122,53 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
     EXPECT_EQ(set(ALL), "0|" + keys("all", "000"));
     EXPECT_TRUE(logged("Enviornment variable QZBIN is not refering to $(QZSHCOMP)/bin directory\n"));
     delete_temp_qzprofile();
+}
+
+// The embedded utility is the assembled script, written once to a private file and deleted once.
+TEST(Qzprofile, TempCopyHoldsTheAssembledScript)
+{
+    resetOptions();
+    ASSERT_EQ(write_temp_qzprofile(), 1);
+    const std::string name = tmpfile_name;
+    EXPECT_EQ(name.rfind("/tmp/", 0), 0u);
+    EXPECT_EQ(readFile(name), readFile(std::string(getenv("TARVO_BUILD")) + "/qzprofile"));
+    EXPECT_EQ(modeOf(name), 0600u);
+    EXPECT_STREQ(give_temp_qzprofile_name(), name.c_str());
+    writeFile(name, "kept");
+    EXPECT_EQ(write_temp_qzprofile(), 1);  // the same file, not written again
+    EXPECT_EQ(readFile(name), "kept");
+    EXPECT_EQ(delete_temp_qzprofile(), 1);
+    EXPECT_FALSE(exists(name));
+    EXPECT_EQ(delete_temp_qzprofile(), 1);
+    EXPECT_FALSE(exists(LOG_FILE_PATH)) << "a second delete is no error";
+}
+
+TEST(Qzprofile, ValuesRoundTripThroughTheUtilityUnexpanded)
+{
+    resetOptions();
+    unsetenv("Update_Profile");
+    std::system("rm -f /etc/profile.QZ /etc/csh_login.QZ");
+    ASSERT_EQ(write_temp_qzprofile(), 1);
+    setenv("QZSHCOMP", "/inherited", 1);  // printed by the utility, but not held by the files
+    EXPECT_EQ(query("QZSHCOMP"), "<null>");
+    unsetenv("QZSHCOMP");
+    const std::string odd = "/opt/$HOME `id` \\n \\\\x & | * [a] ; 'q' \"";
+    ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/opt/Q Z\""), 0);
+    ASSERT_EQ(update_env_var_with_temp_qzprofile(("TARVO_T \"" + odd + "\"").c_str()), 0);
+    EXPECT_EQ(query("QZSHCOMP") + "|" + query("TARVO_T"), "/opt/Q Z|" + odd);
+    EXPECT_EQ(update_env_var_with_temp_qzprofile("QZBIN \"/elsewhere/bin\""), 111 * 256);  // a refusal, as a wait status
+    EXPECT_EQ(delete_env_var_with_temp_qzprofile("TARVO_T"), 0);
+    EXPECT_EQ(query("TARVO_T"), "<null>");
+    EXPECT_EQ(delete_env_var_with_temp_qzprofile("QZSHCOMP"), 0);
+    EXPECT_FALSE(exists("/etc/profile.QZ") || exists("/etc/csh_login.QZ"));
+    delete_temp_qzprofile();
+
+    // Update_Profile passes on as one digit.
+    for (const auto& [value, digit] : {std::pair<const char*, char>{"0", '0'}, {"yes", '0'}, {"", '0'}, {nullptr, '1'}, {"2", '1'}}) {
+        value ? setenv("Update_Profile", value, 1) : unsetenv("Update_Profile");
+        EXPECT_EQ(qzprofile_set_command("/tmp/q", "V"), std::string("QZPROFILE_OVERRIDE=1 Update_Profile=") + digit + " sh /tmp/q -s V");
+    }
+    unsetenv("Update_Profile");
 }
 
 }  // namespace
