@@ -146,6 +146,9 @@ TEST(Qzprofile, ValuesRoundTripThroughTheUtilityUnexpanded)
     unsetenv("Update_Profile");
     std::system("rm -f /etc/profile.QZ /etc/csh_login.QZ");
     ASSERT_EQ(write_temp_qzprofile(), 1);
+    setenv("QZSHCOMP", "/inherited", 1);  // in the environment, but not held by the files
+    EXPECT_EQ(query("QZSHCOMP"), "<null>");
+    unsetenv("QZSHCOMP");
     const std::string odd = "/opt/$HOME `id` \\n \\\\x & | * [a] ; 'q' \"";
     ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/opt/Q Z\""), 0);
     ASSERT_EQ(update_env_var_with_temp_qzprofile(("TARVO_T \"" + odd + "\"").c_str()), 0);
