@@ -1,6 +1,7 @@
 // Small helpers shared by the unit tests (they run inside tests/sandbox.sh).
 #pragma once
 
+#include <bzlib.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -51,6 +52,22 @@ inline void resetOptions()
 {
     g_opts = opts();
     std::remove(LOG_FILE_PATH);
+}
+
+}  // namespace testutil
+
+namespace testutil {
+
+inline bool logged(const std::string& text) { return readFile(LOG_FILE_PATH).find(text) != std::string::npos; }
+
+inline std::string bzip2(const std::string& data)
+{
+    unsigned int size = unsigned(data.size() + data.size() / 100 + 600);
+    std::string out(size, '\0');
+    if (BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()), unsigned(data.size()), 9, 0, 0) != BZ_OK)
+        return "";
+    out.resize(size);
+    return out;
 }
 
 }  // namespace testutil
