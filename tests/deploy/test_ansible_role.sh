@@ -1,6 +1,5 @@
 #!/bin/bash
-# The Ansible role, run by the example playbook against this (sandboxed) machine: install for two
-# callers, the same play again, check mode, removal by both, a failing kit. Few runs: ansible starts slowly.
+# The Ansible role by the example playbook on this sandbox; few runs, each doing much: ansible starts slowly.
 . "$TARVO_SRC/tests/e2e/lib.sh"
 cd "$TARVO_SRC/deploy/ansible" || exit 1
 export ANSIBLE_CONFIG=$PWD/ansible.cfg ANSIBLE_NOCOLOR=1
@@ -34,8 +33,7 @@ expect_contains "$PLAY" "would run remove for caller APP1 because caller APP1 is
 check "check mode changes nothing" test "$before" = "$(tree_state /opt; cat /etc/profile.QZ $LOG)"
 expect_absent "$(cached NEW)"
 
-# One caller leaves through the installation's own uninstaller, the last one withdraws the
-# variables with the kit; then a kit without payload fails.
+# One leaves by the installed uninstaller, the last withdraws the variables; a kit without payload fails.
 play "removal and a failing kit" "[{\"caller\": \"my app(2)\", \"state\": \"absent\", \"kit\": \"\"},
     {\"caller\": \"APP1\", \"state\": \"forceabsent\", \"env\": \"all\"}, {\"caller\": \"BROKEN\", \"kit\": \"$TARVO_BUILD/tarvo_setup\"}]" \
     changed=2 failed=1

@@ -1,6 +1,5 @@
 #!/bin/bash
-# The manual pages as installed: each renders and sets in bold every option its program accepts,
-# the options being read from the programs themselves.
+# Each installed manual page sets in bold every option its program accepts, as read from the program.
 . "$TARVO_SRC/tests/e2e/lib.sh"
 PREFIX=/tmp/prefix
 cmake --install "$TARVO_BUILD" --prefix "$PREFIX" >/dev/null || fail "cmake --install"

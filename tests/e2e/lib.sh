@@ -1,6 +1,4 @@
-# Helpers of the shell tests, sourced inside the sandbox. TARVO_BUILD is the build directory (maybe
-# another target's release build, whose programs TARVO_RUNNER starts, e.g. qemu-ppc64le), TARVO_SRC
-# the source tree; TARVO_KIT replaces the build's kit, TARVO_KIT_TOOL is this machine's kit tool.
+# Helpers of the shell tests (in the sandbox). TARVO_BUILD may be another target's release build, run by TARVO_RUNNER.
 set -u
 FAILURES=0 PASSES=0
 KIT=${TARVO_KIT:-$TARVO_BUILD/tarvo_installer.bin}
@@ -14,7 +12,7 @@ PAYLOAD_PATHS=$(printf "TARVO5/Linux/ppc64/64/%s\n" lib/libtarvo.so lib/libtarvo
     lib/libqzopenssl_crypto.so lib/libqzopenssl_ssl.so tarvo/log/liblog_api.so tarvo/log/_tarvo_log.cfg uninstaller)
 VALUES="/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|/opt/QZ/SharedComponents/bin"
 
-fail() { echo "${FAIL_TAG:-FAIL}: $*" >&2; FAILURES=$((FAILURES + 1)); }
+fail() { echo "FAIL: $*" >&2; FAILURES=$((FAILURES + 1)); }
 pass() { PASSES=$((PASSES + 1)); }
 check() { local what=$1; shift; if "$@"; then pass; else fail "$what"; fi; }  # check "what" command...
 expect_status() {  # expect_status N "what" command...
@@ -35,8 +33,7 @@ expect_absent() { local p; for p; do if [ -e "$p" ] || [ -L "$p" ]; then fail "$
 expect_present() { local p; for p; do if [ -e "$p" ]; then pass; else fail "$p missing"; fi; done; }
 finish() { echo "$PASSES passed, $FAILURES failed"; [ "$FAILURES" = 0 ]; }
 
-# run_kit PROGRAM args... : console to $OUT and $ERR, status to $RC. A program given by a path goes
-# through the runner; other commands (setpriv, strace) need $RUN themselves.
+# run_kit PROGRAM args... : console to $OUT and $ERR, status to $RC; only a program given by path gets the runner.
 run_kit() {
     RC=0
     if [ -n "$RUN" ]; then case $1 in */*) set -- $RUN "$@" ;; esac; fi
@@ -48,17 +45,13 @@ kit_ok() { run_kit "$KIT" "$@"; expect_rc 0 "$*"; }
 kit_fails() { run_kit "$KIT" "$@"; expect_rc 3 "$*"; }
 expect_db() { expect_file "$R/.installdb" "$(printf '%s\n' "$@")"$'\n'; }  # expect_db LINE...
 
-# payload_bytes KIT PATH : the decompressed payload file PATH of KIT.
-payload_bytes() {
-    local off size
-    read -r off size < <("$TOOL" list "$1" | awk -v p="$2" '$1 == p { print $2, $3 }')
-    tail -c +"$((off + 1))" "$1" | head -c "$size" | bzip2 -dc 2>/dev/null
-}
-# expect_installed KIT DIR : every payload file is in DIR, byte-identical and mode 0755.
+# expect_installed KIT DIR : every payload file is in DIR, as the kit holds it, mode 0755.
 expect_installed() {
-    local p bad=
+    local p off size bad=
     for p in $PAYLOAD_PATHS; do
-        payload_bytes "$1" "$p" | cmp -s - "$2/$p" && [ "$(stat -c %a "$2/$p")" = 755 ] || bad="$bad $p"
+        read -r off size < <("$TOOL" list "$1" | awk -v p="$p" '$1 == p { print $2, $3 }')
+        tail -c +"$((off + 1))" "$1" | head -c "$size" | bzip2 -dc 2>/dev/null | cmp -s - "$2/$p" &&
+            [ "$(stat -c %a "$2/$p")" = 755 ] || bad="$bad $p"
     done
     check "installed in $2, whole and 0755 (not:$bad)" test -z "$bad"
 }
@@ -73,7 +66,7 @@ tree_state() { (cd "$1" 2>/dev/null && find . -printf '%p %y %m\n' | sort && fin
 # login_vars SHELL : the three variables as a fresh login shell (tcsh too) hands them to its commands.
 login_vars() {
     # shellcheck disable=SC2016 # the child shell expands them
-    local cmd='sh -c '\''echo "$QZSHCOMP|$QZLIB|$QZBIN"'\'
+    local cmd='sh -c '\''printf "%s|%s|%s\n" "$QZSHCOMP" "$QZLIB" "$QZBIN"'\'
     if [ "$1" = tcsh ]; then env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l <<<"$cmd" 2>/dev/null | tail -n 1
     else env -i HOME="$HOME" PATH=/usr/bin:/bin "$1" -l -c "$cmd" 2>/dev/null; fi
 }

@@ -1,6 +1,5 @@
 #!/bin/bash
-# The release kit in a root that holds only the kit, /bin/sh and the profile utility's tools with their
-# libraries (no libbz2, no C++ runtime): install, and removal by the installed uninstaller, with env=all.
+# The release kit in a root with only /bin/sh and the profile utility's tools (no libbz2, no C++ runtime).
 # Not part of ctest: scripts/test.sh runs it with TARVO_BUILD=build-release-x86_64.
 . "$(dirname "$0")/lib.sh"
 B=/tmp/bare

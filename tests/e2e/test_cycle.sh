@@ -1,12 +1,12 @@
 #!/bin/bash
-# The installed uninstaller, a kit started through PATH, an upgrade, and a full cycle that leaves
-# the machine as it was.
+# The installed uninstaller, a kit started through PATH, an upgrade: a cycle that leaves the machine as it was.
 . "$(dirname "$0")/lib.sh"
 machine_state() { tree_state /opt; tree_state /etc; tree_state "$HOME"; }
 before=$(machine_state)
 
-# The installed uninstaller removes everything, from any working directory, and installs nothing.
+# env=all reaches login shells; the installed uninstaller, from anywhere, removes all and installs nothing.
 kit_ok install caller=APP1 env=all
+for sh in bash dash tcsh; do check "$sh -l sees the variables" test "$(login_vars "$sh")" = "$VALUES"; done
 mkdir -p /tmp/elsewhere && cd /tmp/elsewhere
 run_kit "$R/uninstaller" install caller=X verbose
 expect_rc 3 "uninstaller refuses install"

@@ -1,13 +1,11 @@
 #!/bin/bash
-# System calls that fail, or a kill, at points spread over an upgrade and over the last caller's
-# removal: every file stays whole, the records stay whole, and a clean rerun finishes the job.
+# Failed system calls and kills over an upgrade and a last removal: files and records whole, a rerun finishes.
 . "$(dirname "$0")/lib.sh"
 W=/tmp/faults
 mkdir -p "$W"
 # LeakSanitizer cannot work under ptrace: a sanitized build runs under strace without it.
 UNDER_STRACE=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
-# syscall_counts SYSCALLS command... : "name count" of each syscall that the command's own process
-# makes (not its children), as strace's when= numbers them.
+# syscall_counts SYSCALLS command... : "name count" of each syscall of the command's own process (strace's when=).
 syscall_counts() {
     local set=$1 log=/tmp/.t_counts; shift
     env "$UNDER_STRACE" strace -f -qq -o "$log" -e trace="$set" "$@" >/dev/null 2>&1
@@ -15,33 +13,22 @@ syscall_counts() {
          END { for (s in n) print s, n[s] }' "$log"
 }
 
-# Fault points: phase, syscalls, fault, and where: in percent of the calls of each of those syscalls
-# that the run's own process makes in a clean run (strace's when= counts each syscall on its own).
-# Syscalls that the clean run never makes get no point.
+# Fault points: phase, syscalls, then each fault with where it strikes: in percent of the calls of each
+# of those syscalls that the run's own process makes in a clean run (strace's when= counts each on its own).
 POINTS='
-install rename,renameat,renameat2 EIO    1 15 30 45 60 75 90 100
-install rename,renameat,renameat2 KILL   5 20 35 50 65 80 95 100
-install unlink,unlinkat           EROFS  30 70 100
-install unlink,unlinkat           KILL   50 100
-install link,linkat               EIO    50
-install link,linkat               KILL   50
-install mkdir,mkdirat             EIO    50
-install mkdir,mkdirat             KILL   50
-install write                     ENOSPC 30 60 95
-install write                     KILL   45 90
-install fsync,fdatasync           EIO    20 60 100
-install fsync,fdatasync           KILL   40 80
-install openat                    EACCES 35 70 100
-install openat                    KILL   55 90
-remove  unlink,unlinkat           EIO    1 25 50 70 80 100
-remove  unlink,unlinkat           KILL   10 30 55 65 75 80 90 100
-remove  rmdir                     EBUSY  1 50 100
-remove  rmdir                     KILL   30 80
-remove  rename,renameat,renameat2 EIO    100
-remove  rename,renameat,renameat2 KILL   100
-remove  write                     KILL   50
-remove  fsync,fdatasync           KILL   100
-remove  openat                    EIO    60
+install rename,renameat,renameat2 EIO 1 15 30 45 60 75 90 100 KILL 5 20 35 50 65 80 95 100
+install unlink,unlinkat           EROFS 30 70 100 KILL 50 100
+install link,linkat               EIO 50 KILL 50
+install mkdir,mkdirat             EIO 50 KILL 50
+install write                     ENOSPC 30 60 95 KILL 45 90
+install fsync,fdatasync           EIO 20 60 100 KILL 40 80
+install openat                    EACCES 35 70 100 KILL 55 90
+remove  unlink,unlinkat           EIO 1 25 50 70 80 100 KILL 10 30 55 65 75 80 90 100
+remove  rmdir                     EBUSY 1 50 100 KILL 30 80
+remove  rename,renameat,renameat2 EIO 100 KILL 100
+remove  write                     KILL 50
+remove  fsync,fdatasync           KILL 100
+remove  openat                    EIO 60
 '
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 
@@ -85,8 +72,7 @@ records_whole() {  # records_whole phase what
     else fail "$2: files.dat holds: $dat"; fi
 }
 
-# What a finished run leaves: an install, every new file and the final records (with $3, nothing
-# else in the tree); a removal, nothing of the installation.
+# A finished install: new files, final records (with $3, nothing else); a finished removal: nothing left.
 finished() {  # finished phase what [listing]
     if [ "$1" = remove ]; then
         # Directories above the record directory may stay when they cannot be removed: others share them.
@@ -100,14 +86,19 @@ finished() {  # finished phase what [listing]
         test "$(cd "$DEFAULT_DIR" && find . | sort)" = "$(cat "$W/install.list")"
 }
 
-while read -r -u 3 phase calls fault percents; do
+# "fault syscall when" of each point of a row; a syscall that the clean run never makes gets none.
+row_points() {  # row_points phase calls faults-and-percents...
+    local phase=$1 call; shift
+    for call in ${1//,/ }; do
+        awk -v c="$call" -v p="${*:2}" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
+            if (q[i] ~ /^[A-Z]/) f = q[i]; else print f, c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"
+    done | sort -u -k1,2 -k3n
+}
+while read -r -u 3 phase calls faults; do
     [ -n "$phase" ] || continue
-    # Each syscall of the set that the clean run makes gets the row's points, counted on its own.
-    points=$(for call in ${calls//,/ }; do
-        awk -v c="$call" -v p="$percents" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
-            print c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"; done | sort -u -k1,1 -k2n)
+    points=$(row_points "$phase" "$calls" $faults)
     [ -n "$points" ] || echo "skipped: a clean $phase makes no $calls call"
-    while read -r -u 4 call when; do
+    while read -r -u 4 fault call when; do
         [ -n "$call" ] || continue
         if [ "$fault" = KILL ]; then inject=signal=SIGKILL; else inject=error=$fault; fi
         cmd=(strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:$inject:when=$when" "$KIT" "$phase" caller=APP2)

@@ -1,6 +1,5 @@
 #!/bin/bash
-# Whole-kit installs: more callers, upgrade decisions, env modes, the legacy step, and installs
-# that fail (a directory in the way, a full disk) leaving the earlier installation whole.
+# Whole-kit installs: callers, versions, env modes, the legacy step; failed installs leave the old one whole.
 . "$(dirname "$0")/lib.sh"
 kit_ok install caller=APP1
 expect_installed "$KIT" "$DEFAULT_DIR"
@@ -36,8 +35,7 @@ expect_db "CurrentVersion 5.10.0" "APP1 5.2.4" "APP2 5.2.4" "APP3 5.2.4"
 # An invalid recorded version: remove refuses, install goes on as for no version.
 sed -i 's/^CurrentVersion .*/CurrentVersion 5.x.0/' "$R/.installdb"
 kit_fails remove caller=APP3
-expect_contains $LOG "Existing installation of TARVO found: Invalid version"
-expect_contains $LOG "Remove unsuccessful, return value is 3"
+expect_contains $LOG "Existing installation of TARVO found: Invalid version" "Remove unsuccessful, return value is 3"
 kit_ok install caller=APP3
 expect_installed "$KIT" "$DEFAULT_DIR"
 expect_db "CurrentVersion 5.2.4" "APP1 5.2.4" "APP2 5.2.4" "APP3 5.2.4"
@@ -57,8 +55,7 @@ expect_contains $LOG "Failed to move $R/lib/libqzopenssl_ssl.so  to "
 check "tree rolled back" test "$(tree_state /opt)" = "$before"
 expect_no_leftovers
 
-# A disk that fills up during extraction (an install holds the old and the new tree until it commits),
-# then room again.
+# A disk that fills up (an install holds the old and the new tree until it commits), then room again.
 rm -rf /opt/QZ
 S=/tmp/small/TARVO
 mkdir -p $S && mount -t tmpfs -o size=16m tarvo-small $S

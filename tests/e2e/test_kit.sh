@@ -7,14 +7,10 @@ rm -rf "$W" && mkdir -p "$W/r" && echo data > "$W/r/src"
 PATHS=$(grep -v -e '^#' -e '^$' "$TARVO_SRC/kit/manifest" | cut -f1)
 build() { "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" "$@"; }
 
-# The built kit: the seven paths in order, the first stream right behind the program, each a bzip2 stream.
+# The built kit verifies and lists the seven paths in order (its offsets serve expect_installed).
 check "built kit verifies" "$TOOL" verify "$KIT"
 "$TOOL" list "$KIT" > "$W/list" || fail "list failed"
 check "list shows the seven paths in order" [ "$(cut -f1 "$W/list")" = "$PATHS" ]
-check "first stream follows the program" [ "$(head -n1 "$W/list" | cut -f2)" = "$(stat -c %s "$TARVO_BUILD/tarvo_setup")" ]
-while IFS=$'\t' read -r path offset size; do
-    check "stream of $path begins BZh9" [ "$(tail -c +$((offset + 1)) "$KIT" | head -c 4)" = BZh9 ]
-done < "$W/list"
 # A changed byte inside the third stream names that entry; a kit without its final line feed has no trailer.
 read -r offset size < <(sed -n 3p "$W/list" | cut -f2,3)
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[2])] ^= 1; open(sys.argv[3], "wb").write(b)' \
@@ -34,8 +30,7 @@ expect_status 1 "-j 0 is refused" "$TOOL" build -j 0 --program "$W/prog" --manif
 check "build from a 0750 program" "$TOOL" build --program "$W/prog" --manifest "$MANIFEST" --out "$W/k3"
 check "kit keeps the program's mode" [ "$(stat -c %a "$W/k3")" = 750 ]
 
-# Refusals: nothing at the output, no temporary file left. Names the installer would reject or
-# delete on a later run are refused by its own rule.
+# Refusals leave no output and no temporary file; names by the installer's own rule, one row per branch.
 R=TARVO5/Linux/ppc64/64
 refuse() {  # refuse "what" "expected message" manifest-line...
     printf '%s\n' "$R/ok.so	src" "${@:3}" > "$W/r/manifest"
@@ -49,13 +44,9 @@ a '..' inside a name|$R/lib/libx..so	src|"$R/lib/libx..so" holds ".."
 a file name starting with pk.|$R/lib/pk.x.so	src|"$R/lib/pk.x.so" has a component that begins with "pk."
 a record file|$R/.installdb	src|names a record file
 an obsolete library|$R/lib/libcryptocme.so	src|names an obsolete file that an upgrade deletes
-an empty path|	src
 an absolute path|/$R/a.so	src
 a ';'|$R/a;b.so	src
-a '='|$R/a=b.so	src
 a blank|$R/a b.so	src
-a '..' component|$R/lib/../../x.so	src
-a path outside the record directory|TARVO5/Linux/other.so	src
 the record directory itself|$R/	src
 a missing source|$R/b.so	nosuch
 a duplicate path|$R/ok.so	src

@@ -1,6 +1,5 @@
 #!/bin/bash
-# Removals that fail half-way are finished by a later run of any caller; record temporaries and
-# lack of memory never leave a removal stuck.
+# Half-done removals are finished by any caller; record temporaries and lack of memory never stick.
 . "$(dirname "$0")/lib.sh"
 fresh() { rm -rf /opt/QZ $LOG; kit_ok install caller=APP1; }
 
@@ -22,8 +21,7 @@ for rerun in remove forceremove; do
     expect_no_leftovers
 done
 
-# A removal killed after its records went leaves empty directories, which any caller removes; a
-# record directory that holds a file or a link, even in an otherwise empty tree, is not ours to delete.
+# A removal killed after its records leaves empty directories for any caller; a file or link there is not ours.
 fresh
 (cd "$R" && find . ! -type d -delete)
 mkdir /tmp/empty
@@ -44,8 +42,7 @@ for left in "$R" "${R%/64}"; do
     expect_no_leftovers
 done
 
-# Record temporaries of a killed run go at the start of any run and never block the removal;
-# an administrator's copies of the records are never deleted.
+# A killed run's record temporaries go at the start of any run; an administrator's copies stay.
 fresh
 : > "$R/.tarvotmp.Ab12Cd"
 echo saved | tee "$R/.installdb.backup" > "$R/.files.dat.saved1"
