@@ -1,29 +1,20 @@
-# Helpers for the shell tests; sourced by tests/e2e/test_*.sh inside the sandbox.
-# TARVO_BUILD is the build directory, TARVO_SRC the source tree.
-# Which kit, run how: TARVO_BUILD may be the release build of another target;
-# then TARVO_RUNNER starts its programs (qemu-ppc64le) and TARVO_KIT_TOOL is the
-# kit tool of this machine. TARVO_KIT replaces the build's demo kit.
+# Helpers of the shell tests (in the sandbox). TARVO_BUILD may be another target's release build, run by TARVO_RUNNER.
 set -u
-FAILURES=0
-PASSES=0
+FAILURES=0 PASSES=0
 KIT=${TARVO_KIT:-$TARVO_BUILD/tarvo_installer.bin}
 TOOL=${TARVO_KIT_TOOL:-$TARVO_BUILD/tarvo_kit}
-# native_int32 N : the four bytes of N as the kit's machine stores them (its ELF header says which).
-native_int32() {
-    local b=($(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))
-    [ "$(od -An -tu1 -j5 -N1 "$KIT" | tr -d ' ')" = 2 ] && b=("${b[3]}" "${b[2]}" "${b[1]}" "${b[0]}")
-    printf "$(printf '\\%03o' "${b[@]}")"
-}
-# Prefix for starting a program of the build by hand: $RUN "$KIT" ... (empty natively).
 RUN=${TARVO_RUNNER:-}
-DEFAULT_RECORDS=/opt/QZ/SharedComponents/TARVO/TARVO5/Linux/ppc64/64
+DEFAULT_DIR=/opt/QZ/SharedComponents/TARVO
+R=$DEFAULT_DIR/TARVO5/Linux/ppc64/64
+LOG=/tmp/tarvo_install.log LOCK=/tmp/.QZ_TARVO_Installer.lock
+OUT=/tmp/.t_out ERR=/tmp/.t_err
+PAYLOAD_PATHS=$(printf "TARVO5/Linux/ppc64/64/%s\n" lib/libtarvo.so lib/libtarvo_thread_posix.so \
+    lib/libqzopenssl_crypto.so lib/libqzopenssl_ssl.so tarvo/log/liblog_api.so tarvo/log/_tarvo_log.cfg uninstaller)
+VALUES="/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|/opt/QZ/SharedComponents/bin"
 
-fail() { echo "${FAIL_TAG:-FAIL}: $*" >&2; FAILURES=$((FAILURES + 1)); }
+fail() { echo "FAIL: $*" >&2; FAILURES=$((FAILURES + 1)); }
 pass() { PASSES=$((PASSES + 1)); }
-check() {  # check "what" command...
-    local what=$1; shift
-    if "$@"; then pass; else fail "$what"; fi
-}
+check() { local what=$1; shift; if "$@"; then pass; else fail "$what"; fi; }  # check "what" command...
 expect_status() {  # expect_status N "what" command...
     local want=$1 what=$2 got=0; shift 2
     "$@" || got=$?
@@ -31,103 +22,57 @@ expect_status() {  # expect_status N "what" command...
 }
 expect_file() {  # expect_file path "exact content"
     local got
-    if [ ! -f "$1" ]; then fail "$1 missing"; return; fi
+    [ -f "$1" ] || { fail "$1 missing"; return; }
     got=$(cat "$1"; echo x); got=${got%x}
     if [ "$got" = "$2" ]; then pass; else fail "$1 content:"$'\n'"$got"$'\n'"expected:"$'\n'"$2"; fi
 }
-expect_contains() {  # expect_contains file "fixed text"
-    if grep -qF -- "$2" "$1" 2>/dev/null; then pass; else fail "$1 lacks: $2"; fi
-}
-expect_lacks() {
-    if grep -qF -- "$2" "$1" 2>/dev/null; then fail "$1 holds: $2"; else pass; fi
-}
-expect_absent() { if [ -e "$1" ] || [ -L "$1" ]; then fail "$1 exists"; else pass; fi; }
-expect_present() { if [ -e "$1" ]; then pass; else fail "$1 missing"; fi; }
-# Ends the test with the runner's closing line and status.
-finish() {
-    echo "$PASSES passed, $FAILURES failed"
-    [ "$FAILURES" = 0 ]
-}
+# expect_contains FILE TEXT... / expect_lacks FILE TEXT... : fixed texts; expect_absent / expect_present PATH...
+expect_contains() { local f=$1 t; shift; for t; do if grep -qF -- "$t" "$f" 2>/dev/null; then pass; else fail "$f lacks: $t"; fi; done; }
+expect_lacks() { local f=$1 t; shift; for t; do if grep -qF -- "$t" "$f" 2>/dev/null; then fail "$f holds: $t"; else pass; fi; done; }
+expect_absent() { local p; for p; do if [ -e "$p" ] || [ -L "$p" ]; then fail "$p exists"; else pass; fi; done; }
+expect_present() { local p; for p; do if [ -e "$p" ]; then pass; else fail "$p missing"; fi; done; }
+finish() { echo "$PASSES passed, $FAILURES failed"; [ "$FAILURES" = 0 ]; }
 
-PAYLOAD_PATHS="TARVO5/Linux/ppc64/64/lib/libtarvo.so
-TARVO5/Linux/ppc64/64/lib/libtarvo_thread_posix.so
-TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto.so
-TARVO5/Linux/ppc64/64/lib/libqzopenssl_ssl.so
-TARVO5/Linux/ppc64/64/tarvo/log/liblog_api.so
-TARVO5/Linux/ppc64/64/tarvo/log/_tarvo_log.cfg
-TARVO5/Linux/ppc64/64/uninstaller"
-DEFAULT_DIR=/opt/QZ/SharedComponents/TARVO
-
-# run_kit KIT args... : runs an installer; its console goes to $OUT and $ERR, its status to $RC.
-# A program given by path goes through the runner; other commands (setpriv, strace) need $RUN.
-OUT=/tmp/.t_out ERR=/tmp/.t_err
+# run_kit PROGRAM args... : console to $OUT and $ERR, status to $RC; only a program given by path gets the runner.
 run_kit() {
     RC=0
     if [ -n "$RUN" ]; then case $1 in */*) set -- $RUN "$@" ;; esac; fi
     "$@" >"$OUT" 2>"$ERR" || RC=$?
 }
-expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $([ -f /tmp/tarvo_install.log ] && tail -3 /tmp/tarvo_install.log))"; fi; }
+expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $(tail -3 $LOG 2>/dev/null))"; fi; }
+# kit_ok / kit_fails args... : a run of the kit that ends with status 0 / 3.
+kit_ok() { run_kit "$KIT" "$@"; expect_rc 0 "$*"; }
+kit_fails() { run_kit "$KIT" "$@"; expect_rc 3 "$*"; }
+expect_db() { expect_file "$R/.installdb" "$(printf '%s\n' "$@")"$'\n'; }  # expect_db LINE...
 
-# payload_bytes KIT PATH : the decompressed payload file PATH of KIT on stdout.
-payload_bytes() {
-    local off size
-    read -r off size < <("$TOOL" list "$1" | awk -v p="$2" '$1 == p { print $2, $3 }')
-    tail -c +"$((off + 1))" "$1" | head -c "$size" | bzip2 -dc 2>/dev/null
-}
-
-# expect_installed KIT DIR : every payload file is in DIR, byte-identical and mode 0755.
+# expect_installed KIT DIR : every payload file is in DIR, as the kit holds it, mode 0755.
 expect_installed() {
-    local p
+    local p off size bad=
     for p in $PAYLOAD_PATHS; do
-        if ! payload_bytes "$1" "$p" | cmp -s - "$2/$p"; then fail "$2/$p differs from the payload"; continue; fi
-        if [ "$(stat -c %a "$2/$p")" = 755 ]; then pass; else fail "$2/$p mode $(stat -c %a "$2/$p")"; fi
+        read -r off size < <("$TOOL" list "$1" | awk -v p="$p" '$1 == p { print $2, $3 }')
+        tail -c +"$((off + 1))" "$1" | head -c "$size" | bzip2 -dc 2>/dev/null | cmp -s - "$2/$p" &&
+            [ "$(stat -c %a "$2/$p")" = 755 ] || bad="$bad $p"
     done
+    check "installed in $2, whole and 0755 (not:$bad)" test -z "$bad"
 }
-
-# Files that a run must never leave behind: placeholders, temporary files, the lock, the temporary utility.
+# No placeholder, temporary record, lock or temporary utility is left behind.
 expect_no_leftovers() {
     local found
-    found=$(find "${1:-/opt}" /tmp -name 'pk.*' 2>/dev/null; ls /tmp/qzprof* /tmp/.QZ_TARVO_Installer.lock 2>/dev/null)
-    found=$found$(find "${1:-/opt}" -name '.tarvotmp.*' 2>/dev/null)
-    if [ -z "$found" ]; then pass; else fail "left behind: $found"; fi
+    found=$(find "${1:-/opt}" /tmp -name 'pk.*' -o -name '.tarvotmp.*' 2>/dev/null; ls /tmp/qzprof* $LOCK 2>/dev/null)
+    check "left behind: $found" test -z "$found"
 }
-
-files_dat_plain() { printf '%s\n' $PAYLOAD_PATHS; }
-
 # Snapshot of a tree: path, type, mode and checksum of everything below it.
-tree_state() {
-    (cd "$1" 2>/dev/null && find . -printf '%p %y %m\n' | sort && find . -type f -exec md5sum {} + | sort -k2)
+tree_state() { (cd "$1" 2>/dev/null && find . -printf '%p %y %m\n' | sort && find . -type f -exec md5sum {} + | sort -k2); }
+# login_vars SHELL : the three variables as a fresh login shell (tcsh too) hands them to its commands.
+login_vars() {
+    # shellcheck disable=SC2016 # the child shell expands them
+    local cmd='sh -c '\''printf "%s|%s|%s\n" "$QZSHCOMP" "$QZLIB" "$QZBIN"'\'
+    if [ "$1" = tcsh ]; then env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l <<<"$cmd" 2>/dev/null | tail -n 1
+    else env -i HOME="$HOME" PATH=/usr/bin:/bin "$1" -l -c "$cmd" 2>/dev/null; fi
 }
-
-# variant_kit OUT : a kit with the built kit's program and paths, every payload file holding other bytes.
-variant_kit() {
-    local dir=$1.payload path src
-    mkdir -p "$dir"
-    while IFS=$'\t' read -r path src; do
-        case $path in '#'* | '') continue ;; esac
-        printf 'variant of %s\n' "$path" > "$dir/$src"
-        printf '%s\t%s\n' "$path" "$src"
-    done < "$TARVO_BUILD/kit/payload/manifest" > "$dir/manifest"
-    "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$dir/manifest" --out "$1"
-}
-
-# payload_sums KIT : "md5  path" of every payload file of KIT, as md5sum prints it for the installed tree.
-payload_sums() {
-    local p
-    for p in $PAYLOAD_PATHS; do
-        printf '%s  %s\n' "$(payload_bytes "$1" "$p" | md5sum | cut -d' ' -f1)" "$p"
-    done
-}
-
-# LeakSanitizer cannot work under ptrace: a sanitized build runs under strace without it.
-UNDER_STRACE=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
-
-# syscall_counts SYSCALLS command... : "name count" for each syscall of the comma list that the
-# command's own process makes (its children not counted), as strace's when= numbers them.
-syscall_counts() {
-    local set=$1 log=/tmp/.t_counts; shift
-    env "$UNDER_STRACE" strace -f -qq -o "$log" -e trace="$set" "$@" >/dev/null 2>&1
-    awk 'NR == 1 { main = $1 }
-         $1 == main && match($2, /^[a-z0-9_]+\(/) { n[substr($2, 1, RLENGTH - 1)]++ }
-         END { for (s in n) print s, n[s] }' "$log"
+# hold_lock PID : the lock file of a run by PID, in the byte order of the kit's machine.
+hold_lock() {
+    local b=($(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))
+    [ "$(od -An -tu1 -j5 -N1 "$KIT" | tr -d ' ')" = 2 ] && b=("${b[3]}" "${b[2]}" "${b[1]}" "${b[0]}")
+    printf "$(printf '\\%03o' "${b[@]}")" >$LOCK
 }

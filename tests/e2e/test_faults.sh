@@ -1,63 +1,50 @@
 #!/bin/bash
-# System calls that fail, or a kill, at points spread over an upgrade and over the last caller's
-# removal: every file stays whole, the records stay whole, and a clean rerun finishes the job.
+# Failed system calls and kills over an upgrade and a last removal: files and records whole, a rerun finishes.
 . "$(dirname "$0")/lib.sh"
-R=$DEFAULT_RECORDS
 W=/tmp/faults
 mkdir -p "$W"
+# LeakSanitizer cannot work under ptrace: a sanitized build runs under strace without it.
+UNDER_STRACE=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+# syscall_counts SYSCALLS command... : "name count" of each syscall of the command's own process (strace's when=).
+syscall_counts() {
+    local set=$1 log=/tmp/.t_counts; shift
+    env "$UNDER_STRACE" strace -f -qq -o "$log" -e trace="$set" "$@" >/dev/null 2>&1
+    awk 'NR == 1 { main = $1 } $1 == main && match($2, /^[a-z0-9_]+\(/) { n[substr($2, 1, RLENGTH - 1)]++ }
+         END { for (s in n) print s, n[s] }' "$log"
+}
 
-# Fault points: phase, syscalls, fault, and where: in percent of the calls of each of those syscalls
-# that the run's own process makes in a clean run (strace's when= counts each syscall on its own).
-# Syscalls that the clean run never makes get no point.
+# Fault points: phase, syscalls, then each fault with where it strikes: in percent of the calls of each
+# of those syscalls that the run's own process makes in a clean run (strace's when= counts each on its own).
 POINTS='
-install rename,renameat,renameat2 EIO    1 15 30 45 60 75 90 100
-install rename,renameat,renameat2 KILL   5 20 35 50 65 80 95 100
-install unlink,unlinkat           EROFS  30 70 100
-install unlink,unlinkat           KILL   50 100
-install link,linkat               EIO    50
-install link,linkat               KILL   50
-install mkdir,mkdirat             EIO    50
-install mkdir,mkdirat             KILL   50
-install write                     ENOSPC 30 60 95
-install write                     KILL   45 90
-install fsync,fdatasync           EIO    20 60 100
-install fsync,fdatasync           KILL   40 80
-install openat                    EACCES 35 70 100
-install openat                    KILL   55 90
-remove  unlink,unlinkat           EIO    1 25 50 70 80 100
-remove  unlink,unlinkat           KILL   10 30 55 65 75 80 90 100
-remove  rmdir                     EBUSY  1 50 100
-remove  rmdir                     KILL   30 80
-remove  rename,renameat,renameat2 EIO    100
-remove  rename,renameat,renameat2 KILL   100
-remove  write                     KILL   50
-remove  fsync,fdatasync           KILL   100
-remove  openat                    EIO    60
+install rename,renameat,renameat2 EIO 1 15 30 45 60 75 90 100 KILL 5 20 35 50 65 80 95 100
+install unlink,unlinkat           EROFS 30 70 100 KILL 50 100
+install link,linkat               EIO 50 KILL 50
+install mkdir,mkdirat             EIO 50 KILL 50
+install write                     ENOSPC 30 60 95 KILL 45 90
+install fsync,fdatasync           EIO 20 60 100 KILL 40 80
+install openat                    EACCES 35 70 100 KILL 55 90
+remove  unlink,unlinkat           EIO 1 25 50 70 80 100 KILL 10 30 55 65 75 80 90 100
+remove  rmdir                     EBUSY 1 50 100 KILL 30 80
+remove  rename,renameat,renameat2 EIO 100 KILL 100
+remove  write                     KILL 50
+remove  fsync,fdatasync           KILL 100
+remove  openat                    EIO 60
 '
-# KNOWN FAILURES, none at present: lines of phase, syscall, fault and when= numbers, then "# reason",
-# for points that still fail. They run and report as KNOWN, but do not fail the test; delete a number
-# to enable its point. A known point that passes is reported too.
-KNOWN=''
-KNOWN_POINTS=" $(awk '{ sub(/#.*/, ""); for (i = 4; i <= NF; i++) printf "%s:%s:%s:%s ", $1, $2, $3, $i }' <<<"$KNOWN")"
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 
-# Start of the upgrade: an older release with other bytes in every file, installed for APP1.
-variant_kit "$W/old.bin" || fail "building the older kit"
-payload_sums "$W/old.bin" > "$W/sums"
-payload_sums "$KIT" >> "$W/sums"
-check "the older release differs in every file" test "$(cut -d' ' -f1 "$W/sums" | sort -u | wc -l)" = 14
-run_kit "$W/old.bin" install caller=APP1
-expect_rc 0 "installing the older release"
+# Start of the upgrade: an older release, other bytes in every file, installed for APP1.
+kit_ok install caller=APP1
+(cd "$DEFAULT_DIR" && for p in $PAYLOAD_PATHS; do echo "old $p" > "$p"; done && md5sum $PAYLOAD_PATHS) > "$W/sums"
 printf 'CurrentVersion 5.2.3\nAPP1 5.2.3\n' > "$R/.installdb"
 cp -a /opt/QZ "$W/install.tree"
-OLD_DAT=$(cat "$R/files.dat")
+DAT=$(cat "$R/files.dat")
 syscall_counts $ALL_CALLS "$KIT" install caller=APP2 > "$W/install.counts"
-NEW_DAT=$(cat "$R/files.dat")
+expect_installed "$KIT" "$DEFAULT_DIR"
+(cd "$DEFAULT_DIR" && md5sum $PAYLOAD_PATHS) >> "$W/sums"
 (cd "$DEFAULT_DIR" && find . | sort) > "$W/install.list"
 check "clean upgrade" test "$(cat "$R/.installdb")" = $'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4'
 # Start of the removal: the new release with APP2 as its last dependant.
-run_kit "$KIT" remove caller=APP1
-expect_rc 0 "first caller leaves"
+kit_ok remove caller=APP1
 cp -a /opt/QZ "$W/remove.tree"
 syscall_counts $ALL_CALLS "$KIT" remove caller=APP2 > "$W/remove.counts"
 expect_absent "$DEFAULT_DIR"
@@ -75,23 +62,17 @@ records_whole() {  # records_whole phase what
     local db dat
     db=$(cat "$R/.installdb" 2>/dev/null || echo absent)
     dat=$(cat "$R/files.dat" 2>/dev/null || echo absent)
-    if [ "$1" = install ]; then
-        case $db in $'CurrentVersion 5.2.3\nAPP1 5.2.3' | $'CurrentVersion 5.2.4\nAPP1 5.2.3' | \
-            $'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4') pass ;; *) fail "$2: .installdb holds: $db" ;; esac
-        case $dat in "$OLD_DAT" | "$NEW_DAT") pass ;; *) fail "$2: files.dat holds: $dat" ;; esac
-        return
-    fi
-    case $db in absent | 'CurrentVersion 5.2.4' | $'CurrentVersion 5.2.4\nAPP2 5.2.4') pass ;;
-        *) fail "$2: .installdb holds: $db" ;; esac
-    # What is left of files.dat is its complete content with some lines taken out.
-    if [ "$dat" = absent ] || { [ -z "$(tail -c1 "$R/files.dat")" ] &&
+    case $1:$db in install:$'CurrentVersion 5.2.3\nAPP1 5.2.3' | install:$'CurrentVersion 5.2.4\nAPP1 5.2.3' | \
+        install:$'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4' | remove:absent | remove:'CurrentVersion 5.2.4' | \
+        remove:$'CurrentVersion 5.2.4\nAPP2 5.2.4') pass ;; *) fail "$2: .installdb holds: $db" ;; esac
+    # What is left of files.dat is its complete content with some lines taken out (none on install).
+    if [ "$dat" = "$DAT" ] || { [ "$1" = remove ] && { [ "$dat" = absent ] || { [ -z "$(tail -c1 "$R/files.dat")" ] &&
         awk 'NR == FNR { want[++n] = $0; next } { do i++; while (i <= n && want[i] != $0); if (i > n) bad = 1 }
-             END { exit bad }' <(printf '%s\n' "$NEW_DAT") "$R/files.dat"; }; then pass
+             END { exit bad }' <(printf '%s\n' "$DAT") "$R/files.dat"; }; }; }; then pass
     else fail "$2: files.dat holds: $dat"; fi
 }
 
-# What a finished run leaves: an install, every new file and the final records (with $3, nothing
-# else in the tree); a removal, nothing of the installation.
+# A finished install: new files, final records (with $3, nothing else); a finished removal: nothing left.
 finished() {  # finished phase what [listing]
     if [ "$1" = remove ]; then
         # Directories above the record directory may stay when they cannot be removed: others share them.
@@ -105,28 +86,23 @@ finished() {  # finished phase what [listing]
         test "$(cd "$DEFAULT_DIR" && find . | sort)" = "$(cat "$W/install.list")"
 }
 
-# Ends a point: the failures of a known point are not counted.
-known_point() {
-    [ "${FAIL_TAG:-}" = KNOWN ] || return 0
-    [ "$FAILURES" != "$before" ] || echo "KNOWN point passes now, enable it: $what"
-    FAILURES=$before
-    unset FAIL_TAG
+# "fault syscall when" of each point of a row; a syscall that the clean run never makes gets none.
+row_points() {  # row_points phase calls faults-and-percents...
+    local phase=$1 call; shift
+    for call in ${1//,/ }; do
+        awk -v c="$call" -v p="${*:2}" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
+            if (q[i] ~ /^[A-Z]/) f = q[i]; else print f, c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"
+    done | sort -u -k1,2 -k3n
 }
-
-while read -r -u 3 phase calls fault percents; do
+while read -r -u 3 phase calls faults; do
     [ -n "$phase" ] || continue
-    # Each syscall of the set that the clean run makes gets the row's points, counted on its own.
-    points=$(for call in ${calls//,/ }; do
-        awk -v c="$call" -v p="$percents" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
-            print c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"; done | sort -u -k1,1 -k2n)
+    points=$(row_points "$phase" "$calls" $faults)
     [ -n "$points" ] || echo "skipped: a clean $phase makes no $calls call"
-    while read -r -u 4 call when; do
+    while read -r -u 4 fault call when; do
         [ -n "$call" ] || continue
         if [ "$fault" = KILL ]; then inject=signal=SIGKILL; else inject=error=$fault; fi
         cmd=(strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:$inject:when=$when" "$KIT" "$phase" caller=APP2)
         what="${cmd[*]}"
-        before=$FAILURES
-        case $KNOWN_POINTS in *" $phase:$call:$fault:$when "*) FAIL_TAG=KNOWN ;; esac
         rm -rf /opt/QZ && cp -a "$W/$phase.tree" /opt/QZ
         RC=0
         { env "$UNDER_STRACE" timeout -s KILL 20 "${cmd[@]}" </dev/null >/dev/null 2>&1 || RC=$?; } 2>/dev/null
@@ -137,13 +113,12 @@ while read -r -u 3 phase calls fault percents; do
         # The clean rerun: an install as before; a removal by its caller while still registered, else by any.
         caller=APP2
         if [ "$phase" = remove ]; then
-            [ -e "$R" ] || { known_point; continue; }
+            [ -e "$R" ] || continue
             grep -q '^APP2 ' "$R/.installdb" 2>/dev/null || caller=LATE
         fi
         run_kit "$KIT" "$phase" caller=$caller </dev/null
         if [ "$RC" = 0 ]; then finished "$phase" "$what, then a rerun by $caller" listing
         else fail "$what, then a rerun by $caller: status $RC: $(grep -m1 -v '^$' /tmp/tarvo_install.log)"; fi
-        known_point
     done 4<<<"$points"
 done 3<<<"$POINTS"
 
