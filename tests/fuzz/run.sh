@@ -11,15 +11,16 @@ mkdir -p "$out"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 run_one() {
-    local name=$1 corpus=$build/fuzz-corpus/$1 rc=0
+    local name=$1 corpus=$build/fuzz-corpus/$1 seeds=$PWD/seeds/${1#kit_} rc=0
     mkdir -p "$corpus"
-    # New inputs go to the build's corpus; the seeds in the tree are only read.
+    # New inputs go to the build's corpus; the seeds in the tree are only read. Both catalog
+    # readers share the kit seeds.
     ../sandbox.sh "$build/fuzz_$name" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$out/$name-" \
-        "$corpus" "$PWD/seeds/$name" >/dev/null 2>"$out/$name.log" || rc=$?
+        "$corpus" "$seeds" >/dev/null 2>"$out/$name.log" || rc=$?
     echo "$rc" >"$out/$name.rc"
 }
 
-names=$(ls seeds)
+names="$(ls seeds) kit_catalog"
 for name in $names; do
     [ "$(jobs -rp | wc -l)" -lt 2 ] || wait -n
     run_one "$name" &
