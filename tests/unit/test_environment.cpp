@@ -121,6 +121,10 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
     ASSERT_EQ(update_env_var_with_temp_qzprofile("QZBIN \"/srv/bin\""), 0);
     EXPECT_EQ(set(ALL), "0|" + keys("all", "000"));
     EXPECT_TRUE(logged("Enviornment variable QZBIN is not refering to $(QZSHCOMP)/bin directory\n"));
+    start(keys("all", "001"));
+    writeFile(give_temp_qzprofile_name(), "exit 1\n");  // a utility that fails
+    EXPECT_EQ(del(FORCEREMOVE, ALL), 0);
+    EXPECT_TRUE(logged("Unable to remove QZBIN environment variable using qzprofile\n"));
     delete_temp_qzprofile();
 }
 
