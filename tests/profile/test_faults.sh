@@ -3,33 +3,17 @@
 . "$TARVO_SRC/tests/profile/lib.sh"
 
 FILES="/etc/profile /etc/profile.QZ /etc/csh_login.QZ /etc/csh.login"
-# What else is in /etc and /tmp, and the content and mode of the files a set touches.
-state() {
-    ls -A /etc /tmp
-    for f in $FILES; do
-        printf '%s %s\n' "$f" "$(stat -c %a "$f" 2>/dev/null)"
-        cat "$f" 2>/dev/null
-    done
-}
+state() { ls -A /etc "$@"; stat -c '%n %a' $FILES; cat $FILES; } 2>/dev/null
 # QZSHCOMP is set and /etc/csh.login lost its source line, so that setting QZLIB changes all four files.
-prepare() {
-    clean_machine
-    qzp -s QZSHCOMP /opt/x
-    sed -i '$d' /etc/csh.login
-    before=$(state)
-}
-# "stub TOOL PATTERN ACTION": a tool that acts once, when its arguments match, then becomes the real one.
-mkdir -p /opt/stub /opt/tools
+prepare() { clean_machine; qzp -s QZSHCOMP /opt/x; sed -i '$d' /etc/csh.login; before=$(state /tmp); }
+# "stub TOOL PATTERN ACTION": a tool that acts once, when its arguments match, then becomes the real one
+# (a link to it: the next stub replaces the link, never writes through it).
 stub() {
-    local real
-    real=$(command -v "$1")
-    # A stub that has fired is a link to the real tool: replace the link, never write through it.
-    printf '#!/bin/sh\ncase "$*" in %s) ln -sf %s "$0"; %s ;; esac\nexec %s "$@"\n' "$2" "$real" "$3" "$real" >/opt/stub/new
-    chmod 755 /opt/stub/new
-    mv -f /opt/stub/new "/opt/stub/$1"
+    printf '#!/bin/sh\ncase "$*" in %s) ln -sf %s "$0"; %s ;; esac\nexec %s "$@"\n' "$2" "$(command -v "$1")" "$3" "$(command -v "$1")" >/opt/stub/new
+    chmod 755 /opt/stub/new && mv -f /opt/stub/new "/opt/stub/$1"
 }
 stubbed() { PATH="/opt/stub:$PATH" "$SH" "$QZP" "$@"; }
-only_tools() { PATH=/opt/tools "$SH" "$QZP" "$@" 2>&1; }
+mkdir -p /opt/stub /opt/tools
 
 for SH in $SHELLS; do
     start_shell
@@ -42,18 +26,17 @@ for SH in $SHELLS; do
         "$CSH_SOURCE${NL}setenv QZLIB /opt/x/lib${NL}644${NL}644"
     umount /etc/csh.login
 
-    # A read-only one cannot be changed at all: exit 8, every file as it was, nothing printed or left.
+    # A read-only one cannot be changed at all: exit 8, every file as it was, nothing printed or left; so for a signal at the start.
     prepare
     mount --bind /etc/csh.login /etc/csh.login
     mount -o remount,bind,ro /etc/csh.login
     expect_out "$SH: set beside a read-only login file" "8:" eval 'qzp -s QZLIB /opt/x/lib 2>&1'
     umount /etc/csh.login
-    expect_eq "$SH: nothing changed" "$(state)" "$before"
-
-    # A signal while the scratch directory is made, or while it goes after a success; a backup copy failing half-way.
     stub mktemp '-d*' 'kill -TERM $PPID'
     expect_status 130 "$SH: set, signalled at its start" stubbed -s QZLIB /opt/x/lib
-    expect_eq "$SH: signalled at its start: nothing changed" "$(state)" "$before"
+    expect_eq "$SH: nothing changed" "$(state /tmp)" "$before"
+
+    # A signal while the scratch directory goes after a success; a backup copy failing half-way.
     clean_machine
     stub rm '-rf*' 'kill -TERM $PPID'
     expect_out "$SH: set, signalled at its end" "0:" stubbed -s QZSHCOMP /opt/x
@@ -71,22 +54,21 @@ for SH in $SHELLS; do
 
     # Only the tools the utility may rely on.
     prepare
-    for t in sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname "$SH"; do
-        ln -sf "$(command -v "$t")" /opt/tools/
-    done
+    for t in sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname "$SH"; do ln -sf "$(command -v "$t")" /opt/tools/; done
     for step in "0: -s QZLIB /opt/x/lib" "0:/opt/x/lib -q QZLIB" "0: -F" "0: -d QZLIB QZSHCOMP"; do
         # shellcheck disable=SC2086 # the step is a word list
-        expect_out "$SH: [$step] with the listed tools" "${step%% -*}" only_tools ${step#* }
+        expect_out "$SH: [$step] with the listed tools" "${step%% -*}" eval 'PATH=/opt/tools "$SH" "$QZP" ${step#* } 2>&1'
     done
     expect_absent /etc/profile.QZ
 done
 
-# An open refused anywhere in a run (the Nth open of every process, after the four that start the shell
-# and read the script) ends it with exit 8 and every file as it was, or it succeeds, silently either way;
-# a clean rerun then gives what a clean run gives.
+# An open refused anywhere in a run (the Nth open of every process, after the four that start the shell and
+# read the script) ends it with exit 8 and every file as it was, or it succeeds, silently either way; a clean
+# rerun then gives what a clean run gives. (The scratch directory may stay when its removal is refused.)
 SH=dash
 start_shell
 prepare
+before=$(state)
 mkdir -p /opt/start
 cp -p $FILES /opt/start/
 qzp -s QZLIB /opt/x/lib
