@@ -4,22 +4,19 @@
 # The assembled utility, in the private /etc where an unprivileged user can read it too.
 QZP=/etc/qzprofile.under-test
 install -m 644 "$TARVO_BUILD/qzprofile" "$QZP"
-SHELLS="dash bash"
-SH=dash
+SHELLS="dash bash" SH=dash
 NL=$'\n'
 SH_SOURCE='test -r /etc/profile.QZ && { QZ_SECTION=vorn; export QZ_SECTION; . /etc/profile.QZ; unset QZ_SECTION; } # Added by Qorzel'
 CSH_SOURCE='setenv QZ_SECTION vorn; if ( -r /etc/csh_login.QZ ) source /etc/csh_login.QZ; unsetenv QZ_SECTION # Added by Qorzel'
 
 # dash runs the utility with mawk, bash with gawk: every awk path it looks for is bound to that one.
 start_shell() {
-    local want=mawk path target done=" "
+    local want=mawk path target
     [ "$SH" = dash ] || want=gawk
     echo "== $SH with $want"
     for path in /usr/bin/nawk /usr/bin/gawk /usr/local/bin/gawk; do
         [ -e "$path" ] || continue
         target=$(readlink -f "$path")
-        case $done in *" $target "*) continue ;; esac
-        done="$done$target "
         while umount "$target" 2>/dev/null; do :; done
         [ "$target" = "/usr/bin/$want" ] || mount --bind "/usr/bin/$want" "$target"
     done
@@ -41,8 +38,4 @@ section_sees() {
 }
 
 expect_eq() { if [ "$2" = "$3" ]; then pass; else fail "$1: got [$2], expected [$3]"; fi; }  # "what" got want
-expect_out() {  # expect_out "what" "status:stdout" command...
-    local what=$1 want=$2 out rc=0; shift 2
-    out=$("$@") || rc=$?
-    expect_eq "$what" "$rc:$out" "$want"
-}
+expect_out() { local out rc=0; out=$("${@:3}") || rc=$?; expect_eq "$1" "$rc:$out" "$2"; }  # "what" "status:stdout" command...

@@ -19,8 +19,7 @@ for SH in $SHELLS; do
     start_shell
     # A bind-mounted login file cannot be renamed over: it is written in place.
     prepare
-    cp /etc/csh.login /opt/bound
-    mount --bind /opt/bound /etc/csh.login
+    cp /etc/csh.login /opt/bound && mount --bind /opt/bound /etc/csh.login
     expect_out "$SH: set beside a bind-mounted login file" "0:" qzp -s QZLIB /opt/x/lib
     expect_eq "$SH: written in place, shared files whole with mode 644" "$(tail -qn 1 /opt/bound /etc/csh_login.QZ; stat -c %a /etc/*.QZ)" \
         "$CSH_SOURCE${NL}setenv QZLIB /opt/x/lib${NL}644${NL}644"
@@ -28,8 +27,7 @@ for SH in $SHELLS; do
 
     # A read-only one cannot be changed at all: exit 8, every file as it was, nothing printed or left; so for a signal at the start.
     prepare
-    mount --bind /etc/csh.login /etc/csh.login
-    mount -o remount,bind,ro /etc/csh.login
+    mount --bind /etc/csh.login /etc/csh.login && mount -o remount,bind,ro /etc/csh.login
     expect_out "$SH: set beside a read-only login file" "8:" eval 'qzp -s QZLIB /opt/x/lib 2>&1'
     umount /etc/csh.login
     stub mktemp '-d*' 'kill -TERM $PPID'
@@ -37,19 +35,15 @@ for SH in $SHELLS; do
     expect_eq "$SH: nothing changed" "$(state /tmp)" "$before"
 
     # A signal while the scratch directory goes after a success; a backup copy failing half-way.
-    clean_machine
-    stub rm '-rf*' 'kill -TERM $PPID'
+    clean_machine && stub rm '-rf*' 'kill -TERM $PPID'
     expect_out "$SH: set, signalled at its end" "0:" stubbed -s QZSHCOMP /opt/x
     expect_eq "$SH: the set stands" "$(qzp -q QZSHCOMP; ls /etc | grep -c -e QZ -e vornbackup)" "/opt/x${NL}4"
-    clean_machine
-    stub cp '*.vornbackup*' 'printf x >"$3"; exit 1'
+    clean_machine && stub cp '*.vornbackup*' 'printf x >"$3"; exit 1'
     expect_status 0 "$SH: set, a backup failing" stubbed -s QZSHCOMP /opt/x
     expect_eq "$SH: no partial backup counts" "$(ls /etc | grep -c '^profile\.vornbackup')" 0
     # Every login-file edit is backed up, here the removal of a source line.
     clean_machine
-    QZPROFILE_BACKUP_PROFILES=0 qzp -s QZSHCOMP /opt/x
-    cp -p /etc/profile /opt/before
-    qzp -d QZSHCOMP
+    QZPROFILE_BACKUP_PROFILES=0 qzp -s QZSHCOMP /opt/x && cp -p /etc/profile /opt/before && qzp -d QZSHCOMP
     check "$SH: backup before a delete" cmp -s /etc/profile.vornbackup /opt/before
 
     # Only the tools the utility may rely on.
@@ -68,9 +62,7 @@ done
 SH=dash
 start_shell
 prepare
-before=$(state)
-mkdir -p /opt/start
-cp -p $FILES /opt/start/
+before=$(state) && mkdir -p /opt/start && cp -p $FILES /opt/start/
 qzp -s QZLIB /opt/x/lib
 after=$(state)
 for n in 5 7 9 12 16 21 27 34 42; do
