@@ -1,5 +1,4 @@
-# Login files that cannot be renamed over or written, failing opens, signals, failing copies,
-# and a PATH that holds only the tools the utility may use.
+# Login files that cannot be renamed over or written, failing opens, signals and failing copies.
 . "$TARVO_SRC/tests/profile/lib.sh"
 
 FILES="/etc/profile /etc/profile.QZ /etc/csh_login.QZ /etc/csh.login"
@@ -13,7 +12,7 @@ stub() {
     chmod 755 /opt/stub/new && mv -f /opt/stub/new "/opt/stub/$1"
 }
 stubbed() { PATH="/opt/stub:$PATH" "$SH" "$QZP" "$@"; }
-mkdir -p /opt/stub /opt/tools
+mkdir -p /opt/stub
 
 for SH in $SHELLS; do
     start_shell
@@ -46,14 +45,6 @@ for SH in $SHELLS; do
     QZPROFILE_BACKUP_PROFILES=0 qzp -s QZSHCOMP /opt/x && cp -p /etc/profile /opt/before && qzp -d QZSHCOMP
     check "$SH: backup before a delete" cmp -s /etc/profile.vornbackup /opt/before
 
-    # Only the tools the utility may rely on.
-    prepare
-    for t in sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname "$SH"; do ln -sf "$(command -v "$t")" /opt/tools/; done
-    for step in "0: -s QZLIB /opt/x/lib" "0:/opt/x/lib -q QZLIB" "0: -F" "0: -d QZLIB QZSHCOMP"; do
-        # shellcheck disable=SC2086 # the step is a word list
-        expect_out "$SH: [$step] with the listed tools" "${step%% -*}" eval 'PATH=/opt/tools "$SH" "$QZP" ${step#* } 2>&1'
-    done
-    expect_absent /etc/profile.QZ
 done
 
 # An open refused anywhere in a run (the Nth open of every process, after the four that start the shell and

@@ -2,8 +2,8 @@
 # Random starting profile files, then random steps of the profile utility under dash with mawk and bash with gawk,
 # each checked against what login shells and shells sourcing section S1 see (so every file must parse, and the C shell
 # find every block's end: each section test is false in one of them), and against lines kept and files left behind.
-# Arguments SEED COUNT STEPS rerun cases by hand.
-import os, random, re, subprocess, sys
+# The utility finds only the tools it may rely on. Arguments SEED COUNT STEPS rerun cases by hand.
+import os, random, re, shutil, subprocess, sys
 
 POOL, FOREIGN, SECTIONS = ['QZSHCOMP', 'QZT_A', 'QZT_AB', 'QZT_B'], ['FRN', 'FRN_CR', 'XQZT_A', 'FRN_H'], ['vorn', 'S1', 'S2']
 VIEWS = ['bash', 'dash', 'tcsh', 'dash S1', 'tcsh S1']
@@ -118,14 +118,14 @@ def run_case(rng, utility, pristine, steps):
     done = []
     for _ in range(steps):
         done.append(random_step(rng, model))
-        want, got = apply(model, done[-1]), run(utility + done[-1], env={k: v for k, v in os.environ.items() if k not in POOL})
+        want, got = apply(model, done[-1]), run(utility + done[-1], env={k: v for k, v in os.environ.items() if k not in POOL} | {'PATH': '/opt/tools'})
         if (got[0] not in (0, 113, 116) or got[2] or got[1].count(b'\n') > 1 or want and got != want) if done[-1][0] == '-q' else got != (0, b'', b''):
             return done, f'status, output: {got}, expected {want}'
         # No line that no step concerns changes in a login file.
         touched = b'|'.join(v.encode() for v in model if model[v].get('touched')) or b'-'
         concerns = re.compile(rb'/etc/(profile|csh_login)\.QZ|(?<![A-Za-z0-9_])(' + touched + rb')(?![A-Za-z0-9_])')
         problem = next((f'{f}: lines no step concerns changed' for f in LOGIN_FILES for now in [iter(lines_of(f))]
-                                         if not all(line in now for line in start[f] if not concerns.search(line))), None)
+                        if not all(line in now for line in start[f] if not concerns.search(line))), None)
         extra = [f for f in set(os.listdir('/etc')) - etc if not f.endswith('.vornbackup')] + list(set(os.listdir('/tmp')) - tmp)
         for view in VIEWS:
             got = problem or (extra and f'left behind: {extra}') or sees(view)
@@ -140,6 +140,9 @@ def run_case(rng, utility, pristine, steps):
 FIXTURE = '. "$TARVO_SRC/tests/profile/lib.sh"; SH=$1; start_shell; printf "%s\\n" "$QZP" "$PRISTINE"'
 seed, count, steps = ([int(a) for a in sys.argv[1:]] + [1, 6, 8][len(sys.argv) - 1:])[:3]
 failures = 0
+os.makedirs('/opt/tools', exist_ok=True)
+for t in 'sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname dash bash'.split():
+    os.path.lexists('/opt/tools/' + t) or os.symlink(shutil.which(t), '/opt/tools/' + t)
 for shell in ['dash', 'bash']:
     lines = subprocess.run(['bash', '-c', FIXTURE, '-', shell], capture_output=True, text=True, check=True).stdout.split('\n')
     pristine = {'/etc/' + f: [l.decode() for l in lines_of(f'{lines[-2]}/{f}')] for f in ('profile', 'csh.login')}
