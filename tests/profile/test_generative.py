@@ -2,7 +2,8 @@
 # Random starting profile files, then random steps of the profile utility under dash with mawk and bash with gawk,
 # each checked against what login shells and shells sourcing section S1 see (so every file must parse, and the C shell
 # find every block's end: each section test is false in one of them), and against lines kept and files left behind.
-# The utility finds only the tools it may rely on. Arguments SEED COUNT STEPS rerun cases by hand.
+# The utility finds only the tools it may rely on, and an unprivileged attacker plants links in /tmp all along.
+# Arguments SEED COUNT STEPS rerun cases by hand.
 import os, random, re, shutil, subprocess, sys
 
 POOL, FOREIGN, SECTIONS = ['QZSHCOMP', 'QZT_A', 'QZT_AB', 'QZT_B'], ['FRN', 'FRN_CR', 'XQZT_A', 'FRN_H'], ['vorn', 'S1', 'S2']
@@ -58,7 +59,7 @@ def gen_start(rng, pristine):
 
 
 def run(cmd, stdin=None, env=ENV):
-    p = subprocess.run(cmd, input=stdin, env=env, capture_output=True)
+    p = subprocess.run(cmd, input=stdin, env=env, capture_output=True, timeout=60)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -126,7 +127,7 @@ def run_case(rng, utility, pristine, steps):
         concerns = re.compile(rb'/etc/(profile|csh_login)\.QZ|(?<![A-Za-z0-9_])(' + touched + rb')(?![A-Za-z0-9_])')
         problem = next((f'{f}: lines no step concerns changed' for f in LOGIN_FILES for now in [iter(lines_of(f))]
                         if not all(line in now for line in start[f] if not concerns.search(line))), None)
-        extra = [f for f in set(os.listdir('/etc')) - etc if not f.endswith('.vornbackup')] + list(set(os.listdir('/tmp')) - tmp)
+        extra = [f for f in set(os.listdir('/etc')) - etc if not f.endswith('.vornbackup')] + [f for f in set(os.listdir('/tmp')) ^ tmp if not os.path.islink('/tmp/' + f)]
         for view in VIEWS:
             got = problem or (extra and f'left behind: {extra}') or sees(view)
             problem = got if isinstance(got, str) else next((f'{view} sees {v}={got[v]!r}, expected {w!r}' for v in POOL + FOREIGN for w in [base[view][v] if v not in model
@@ -139,7 +140,29 @@ def run_case(rng, utility, pristine, steps):
 # The shared fixture binds the awk that goes with the shell and keeps the machine's login files.
 FIXTURE = '. "$TARVO_SRC/tests/profile/lib.sh"; SH=$1; start_shell; printf "%s\\n" "$QZP" "$PRISTINE"'
 seed, count, steps = ([int(a) for a in sys.argv[1:]] + [1, 6, 8][len(sys.argv) - 1:])[:3]
-failures = 0
+
+
+def attack():
+    """Links every name that leaves /tmp, and the scratch names in every new directory there, to a root-only file."""
+    os.setgid(65534), os.setuid(65534)
+    seen = others = set(os.listdir('/tmp'))
+    planted = 0
+    while not os.path.exists('/opt/stop'):
+        now = set(os.listdir('/tmp'))
+        for name in ['/tmp/' + n for n in seen - now - others] + [f'/tmp/{d}/{n}' for d in now - others for n in ('edit', 'old.1', 'new')]:
+            try:
+                planted += os.symlink('/opt/secret', name) or 1
+            except OSError:
+                pass
+        seen = seen | now
+    os._exit(planted > 0)
+
+
+# A small /opt, so that a run writing through a link without end cannot eat the machine's memory.
+subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'gen-opt', '/opt'], check=True)
+shutil.copy('/etc/shadow', '/opt/secret'), os.chmod('/opt/secret', 0o600), shutil.copy('/opt/secret', '/opt/secret.orig')
+subprocess.run(['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups', 'sh', '-c', 'echo mine >/tmp/mine.keep'], check=True)
+attacker, failures = os.fork() or attack(), 0
 os.makedirs('/opt/tools', exist_ok=True)
 for t in 'sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname dash bash'.split():
     os.path.lexists('/opt/tools/' + t) or os.symlink(shutil.which(t), '/opt/tools/' + t)
@@ -151,5 +174,9 @@ for shell in ['dash', 'bash']:
         if problem:
             failures += 1
             print(f'FAIL ({lines[0]}, seed {seed}, case {case}): {problem}\n  steps: {done}', file=sys.stderr)
-print(f'{failures} cases failed')
-sys.exit(1 if failures else 0)
+open('/opt/stop', 'w').close()
+planted = os.waitpid(attacker, 0)[1] >> 8
+kept = open('/opt/secret', 'rb').read() == open('/opt/secret.orig', 'rb').read() and os.stat('/opt/secret').st_mode & 0o777 == 0o600 \
+    and open('/tmp/mine.keep').read() == 'mine\n'
+print(f'{failures} cases failed; the attacker planted links: {bool(planted)}; the root-only file and other users\' files stayed: {kept}')
+sys.exit(1 if failures or not planted or not kept else 0)
