@@ -130,16 +130,13 @@ def run_case(rng, utility, pristine, steps):
         extra = [f for f in set(os.listdir('/etc')) - etc if not f.endswith('.vornbackup')] + [f for f in set(os.listdir('/tmp')) ^ tmp if not os.path.islink('/tmp/' + f)]
         for view in VIEWS:
             got = problem or (extra and f'left behind: {extra}') or sees(view)
-            problem = got if isinstance(got, str) else next((f'{view} sees {v}={got[v]!r}, expected {w!r}' for v in POOL + FOREIGN for w in [base[view][v] if v not in model
-                or not model[v].get('touched') else model[v]['secs'].get(view.partition(' ')[2] or 'vorn', model[v]['pub'])] if got[v] != (base[view][v] if w == START else w)), None)
-        if problem:
-            return done, problem
+            if isinstance(got, str):
+                return done, got
+            for v, var in [(v, model.get(v, {})) for v in POOL + FOREIGN]:
+                want = var['secs'].get(view.partition(' ')[2] or 'vorn', var['pub']) if var.get('touched') else START
+                if got[v] != (base[view][v] if want == START else want):
+                    return done, f'{view} sees {v}={got[v]!r}, expected {want!r}'
     return done, None
-
-
-# The shared fixture binds the awk that goes with the shell and keeps the machine's login files.
-FIXTURE = '. "$TARVO_SRC/tests/profile/lib.sh"; SH=$1; start_shell; printf "%s\\n" "$QZP" "$PRISTINE"'
-seed, count, steps = ([int(a) for a in sys.argv[1:]] + [1, 6, 8][len(sys.argv) - 1:])[:3]
 
 
 def attack():
@@ -158,14 +155,17 @@ def attack():
     os._exit(planted > 0)
 
 
+# The shared fixture binds the awk that goes with the shell and keeps the machine's login files.
+FIXTURE = '. "$TARVO_SRC/tests/profile/lib.sh"; SH=$1; start_shell; printf "%s\\n" "$QZP" "$PRISTINE"'
+seed, count, steps = ([int(a) for a in sys.argv[1:]] + [1, 6, 8][len(sys.argv) - 1:])[:3]
 # A small /opt, so that a run writing through a link without end cannot eat the machine's memory.
 subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'gen-opt', '/opt'], check=True)
 shutil.copy('/etc/shadow', '/opt/secret'), os.chmod('/opt/secret', 0o600), shutil.copy('/opt/secret', '/opt/secret.orig')
 subprocess.run(['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups', 'sh', '-c', 'echo mine >/tmp/mine.keep'], check=True)
 attacker, failures = os.fork() or attack(), 0
-os.makedirs('/opt/tools', exist_ok=True)
+os.mkdir('/opt/tools')
 for t in 'sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname dash bash'.split():
-    os.path.lexists('/opt/tools/' + t) or os.symlink(shutil.which(t), '/opt/tools/' + t)
+    os.symlink(shutil.which(t), '/opt/tools/' + t)
 for shell in ['dash', 'bash']:
     lines = subprocess.run(['bash', '-c', FIXTURE, '-', shell], capture_output=True, text=True, check=True).stdout.split('\n')
     pristine = {'/etc/' + f: [l.decode() for l in lines_of(f'{lines[-2]}/{f}')] for f in ('profile', 'csh.login')}
