@@ -22,8 +22,7 @@ for SH in $SHELLS; do
     expect_eq "$SH: errors wrote nothing" "$(ls /etc/*.QZ /etc/*.vornbackup 2>/dev/null; cmp /etc/profile "$PRISTINE/profile" 2>&1)" ""
 
     # Anyone may query, also when /etc/profile is unreadable to them.
-    qzp -s QZSHCOMP /opt/x
-    chmod 600 /etc/profile
+    qzp -s QZSHCOMP /opt/x && chmod 600 /etc/profile
     expect_out "$SH: non-root query" "0:/opt/x" eval 'as @ -q QZSHCOMP 2>&1'
     chmod 644 /etc/profile
     # Names the utility once used for itself are plain names; without an argument the value comes from the environment.
@@ -55,8 +54,7 @@ if ( "$QZ_SECTION" == "minimum" && ( QZSHCOMP != "" ) ) exit 0
     chmod 644 /etc/profile
 
     # Setting it again changes nothing, and the backup is not retaken; a new value replaces the block, QZSHCOMP first.
-    before=$(shared)
-    echo "changed" >>/etc/profile.vornbackup
+    before=$(shared) && echo "changed" >>/etc/profile.vornbackup
     qzp -s QZSHCOMP /opt/x
     expect_eq "$SH: second set is idempotent" "$(shared; tail -n 1 /etc/profile.vornbackup)" "$before${NL}changed"
     qzp -s OTHER one && qzp -s QZSHCOMP "/opt/my x"
@@ -68,8 +66,7 @@ if ( "$QZ_SECTION" == "minimum" && ( QZSHCOMP != "" ) ) exit 0
     expect_status 110 "$SH: QZLIB elsewhere" qzp -s QZLIB /opt/y/lib
     expect_status 111 "$SH: QZBIN elsewhere" qzp -s QZBIN /opt/y/bin
     expect_eq "$SH: refusal writes nothing" "$(shared)" "$before"
-    qzp -s QZLIB "/opt/my x/lib"
-    QZBIN="/opt/my x/bin" qzp -s QZBIN
+    qzp -s QZLIB "/opt/my x/lib" && QZBIN="/opt/my x/bin" qzp -s QZBIN
     seen='echo "=$QZSHCOMP|$QZLIB|$QZBIN"' want="/opt/my x|/opt/my x/lib|/opt/my x/bin"
     expect_eq "$SH: login shells see them" "$({ bash -lc "$seen"; dash -lc "$seen"; echo "$seen" | tcsh -l; } 2>&1 | sed -n 's/^=//p')" "$want$NL$want$NL$want"
     expect_eq "$SH: path-like variables are never written" "$(qzp -s PATH /bin; echo $?; cat /etc/*.QZ | grep -c PATH)" "0${NL}0"
@@ -122,18 +119,14 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_eq "$SH: vorn, S1, S2, all" "$(section_sees vorn) $(section_sees S1) $(section_sees S2) $(section_sees all)" "| one|one three|three three|three"
     expect_eq "$SH: two blocks per file, minimum" "$(grep -c '^V=' /etc/profile.QZ)$(grep -c '^setenv V ' /etc/csh_login.QZ) $(QZ_SECTION=minimum dash -c '. /etc/profile.QZ; echo "$QZSHCOMP|${V-}"')" "22 /opt/x|"
     # A private variable with attached scripts, sourced from below its value.
-    mkdir -p /opt/w/env
-    echo 'V=yes' >/opt/w/env/w.sh
-    echo 'setenv V yes' >/opt/w/env/w.csh
+    mkdir -p /opt/w/env && echo 'V=yes' >/opt/w/env/w.sh && echo 'setenv V yes' >/opt/w/env/w.csh
     expect_status 0 "$SH: private" qzp -s W /opt/w env/w.sh env/w.csh -private
     expect_eq "$SH: private value and scripts" "$(QZ_SECTION=W dash -c '. /etc/profile.QZ; echo "$W"') $(section_sees W)" "/opt/w yes|yes"
 
     # Deleting from one section, then a section whole.
-    expect_status 0 "$SH: delete V from S2" qzp -d V -section S2
-    expect_status 0 "$SH: W not in S9" qzp -d W -section S9
+    expect_status 0 "$SH: delete V from S2, W not in S9" eval 'qzp -d V -section S2 && qzp -d W -section S9'
     expect_eq "$SH: S2 gone, S1 and W still" "$(section_sees S2) $(section_sees S1) $(section_sees W)" "| one|one yes|yes"
-    expect_status 0 "$SH: delete section W" qzp -d -section W
-    expect_status 0 "$SH: delete V" qzp -d V NOT_THERE
+    expect_status 0 "$SH: delete section W, then V" eval 'qzp -d -section W && qzp -d V NOT_THERE'
     expect_eq "$SH: only QZSHCOMP left" "$(grep -c -v -e QZ_SECTION -e QZ_ETC_QZPROFILE -e QZSHCOMP -e _flag -e _setu /etc/profile.QZ; grep -c ' [VW] ' /etc/csh_login.QZ)" "0${NL}0"
 
     # -F rebuilds damaged start and end lines, empty lines and an end line that does not start its line, with the mode; a second -F changes nothing.
@@ -141,10 +134,8 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     sed -i -e '1d' -e '/^}; QZ_ETC_QZPROFILE/d' -e '2a\\' /etc/profile.QZ
     printf '%s\n' 'QZ_SECTION=${QZ_SECTION:-old}; export QZ_SECTION' '' ': ; }; QZ_ETC_QZPROFILE $QZ_SECTION' >>/etc/profile.QZ
     chmod 600 /etc/profile.QZ
-    expect_status 0 "$SH: repair" qzp -F
-    expect_eq "$SH: repaired" "$(cat /etc/profile.QZ; stat -c %a /etc/profile.QZ)" "$good${NL}644"
-    qzp -F
-    expect_eq "$SH: repair is stable" "$(cat /etc/profile.QZ)" "$good"
+    expect_eq "$SH: repaired" "$(qzp -F; echo $?; cat /etc/profile.QZ; stat -c %a /etc/profile.QZ)" "0$NL$good${NL}644"
+    expect_eq "$SH: repair is stable" "$(qzp -F; cat /etc/profile.QZ)" "$good"
 
     # Files of an older version: lines that stopped early go, "$1" tests become $QZ_SECTION.
     printf '%s\n' 'if ( "$1" != "all" )  exit 0' >>/etc/csh_login.QZ
@@ -156,14 +147,11 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_eq "$SH: closing lines gone with QZSHCOMP" "$(grep -c -e QZSHCOMP -e _flag /etc/profile.QZ)" 0
 
     # An installed copy takes over, unless overridden or already delegated to.
-    clean_machine
-    qzp -s QZSHCOMP /opt/x
-    mkdir -p /opt/x/csutils/bin
+    clean_machine && qzp -s QZSHCOMP /opt/x && mkdir -p /opt/x/csutils/bin
     printf '#!/bin/sh\necho "delegate $QZPROFILE_RUNONCE $*"\nexit 42\n' >/opt/x/csutils/bin/qzprofile
     expect_out "$SH: delegated" "42:delegate 1 -q QZSHCOMP" qzp -q QZSHCOMP
     expect_out "$SH: run once" "0:/opt/x" env QZPROFILE_RUNONCE=1 "$SH" "$QZP" -q QZSHCOMP
-    expect_status 0 "$SH: override set" env QZPROFILE_OVERRIDE=1 "$SH" "$QZP" -s QZLIB /opt/x/lib
-    expect_out "$SH: override" "0:/opt/x/lib" env QZPROFILE_OVERRIDE=1 "$SH" "$QZP" -q QZLIB
+    expect_out "$SH: override" "0:/opt/x/lib" eval 'QZPROFILE_OVERRIDE=1 qzp -s QZLIB /opt/x/lib && QZPROFILE_OVERRIDE=1 qzp -q QZLIB'
     rm -rf /opt/x
 done
 finish
