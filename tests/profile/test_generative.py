@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-# Random starting profile files, then random steps of the profile utility under dash with mawk and bash with gawk,
-# each checked against what login shells and shells sourcing section S1 see (so every file must parse, and the C shell
-# find every block's end: each section test is false in one of them), and against lines kept and files left behind.
-# The utility finds only the tools it may rely on, and an unprivileged attacker plants links in /tmp all along.
-# Arguments SEED COUNT STEPS rerun cases by hand.
+# Random starting profile files, then random steps of the utility (dash with mawk, bash with gawk, only the tools it may
+# rely on, an unprivileged attacker planting links in /tmp), each checked against what login shells and shells sourcing
+# section S1 see (so every file parses, and every block's end is found: each section test is false in one of them), lines
+# kept and files left behind. Arguments SEED COUNT STEPS rerun cases by hand.
 import os, random, re, shutil, subprocess, sys
 
 POOL, FOREIGN, SECTIONS = ['QZSHCOMP', 'QZT_A', 'QZT_AB', 'QZT_B'], ['FRN', 'FRN_CR', 'XQZT_A', 'FRN_H'], ['vorn', 'S1', 'S2']
@@ -16,8 +15,7 @@ START_VALUES = ['/opt/p', '"/opt/my dir"', '"$HOME/q"', '~/t', '"a #b"', '"x; fi
 SOURCE = ['test -r /etc/profile.QZ && { QZ_SECTION=vorn; export QZ_SECTION; . /etc/profile.QZ; unset QZ_SECTION; } # Added by Qorzel',
           'setenv QZ_SECTION vorn; if ( -r /etc/csh_login.QZ ) source /etc/csh_login.QZ; unsetenv QZ_SECTION # Added by Qorzel']
 HOME, START = os.environ['HOME'], 'start'   # START: the value the starting files gave
-LOGIN_FILES = ['/etc/profile', HOME + '/.profile', '/etc/csh.login']
-ENV = {'HOME': HOME, 'PATH': '/usr/sbin:/usr/bin:/sbin:/bin', 'TERM': 'dumb'}
+LOGIN_FILES, ENV = ['/etc/profile', HOME + '/.profile', '/etc/csh.login'], {'HOME': HOME, 'PATH': '/usr/sbin:/usr/bin:/sbin:/bin', 'TERM': 'dumb'}
 
 
 def gen_start(rng, pristine):
@@ -142,9 +140,9 @@ def run_case(rng, utility, pristine, steps):
 def attack():
     """Links every name that leaves /tmp, and the scratch names in every new directory there, to a root-only file."""
     os.setgid(65534), os.setuid(65534)
-    seen = others = set(os.listdir('/tmp'))
-    planted = 0
-    while not os.path.exists('/opt/stop'):
+    parent, planted, seen = os.getppid(), 0, set(os.listdir('/tmp'))
+    others = seen
+    while os.getppid() == parent and not os.path.exists('/opt/stop'):   # stops with the test, whatever ends it
         now = set(os.listdir('/tmp'))
         for name in ['/tmp/' + n for n in seen - now - others] + [f'/tmp/{d}/{n}' for d in now - others for n in ('edit', 'old.1', 'new')]:
             try:
