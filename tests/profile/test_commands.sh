@@ -112,10 +112,7 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     clean_machine
     # Putting a public variable in a section replaces its public definition; a second section keeps
     # the first; setting S2 again replaces only S2; "all" sees the last; "minimum" only QZSHCOMP.
-    for args in "QZSHCOMP /opt/x" "V public" "V one -section S1" "V two -section S2" "V three -section S2"; do
-        # shellcheck disable=SC2086 # a word list
-        qzp -s $args
-    done
+    qzp -s QZSHCOMP /opt/x && qzp -s V public && qzp -s V one -section S1 && qzp -s V two -section S2 && qzp -s V three -section S2
     expect_eq "$SH: vorn, S1, S2, all" "$(section_sees vorn) $(section_sees S1) $(section_sees S2) $(section_sees all)" "| one|one three|three three|three"
     expect_eq "$SH: two blocks per file, minimum" "$(grep -c '^V=' /etc/profile.QZ)$(grep -c '^setenv V ' /etc/csh_login.QZ) $(QZ_SECTION=minimum dash -c '. /etc/profile.QZ; echo "$QZSHCOMP|${V-}"')" "22 /opt/x|"
     # A private variable with attached scripts, sourced from below its value.

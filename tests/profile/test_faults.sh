@@ -5,8 +5,7 @@ FILES="/etc/profile /etc/profile.QZ /etc/csh_login.QZ /etc/csh.login"
 state() { ls -A /etc "$@"; stat -c '%n %a' $FILES; cat $FILES; } 2>/dev/null
 # QZSHCOMP is set and /etc/csh.login lost its source line, so that setting QZLIB changes all four files.
 prepare() { clean_machine; qzp -s QZSHCOMP /opt/x; sed -i '$d' /etc/csh.login; before=$(state /tmp); }
-# "stub TOOL PATTERN ACTION": a tool that acts once, when its arguments match, then becomes the real one
-# (a link to it: the next stub replaces the link, never writes through it).
+# "stub TOOL PATTERN ACTION": acts once when the arguments match, then becomes a link to the real tool, which the next stub replaces.
 stub() {
     printf '#!/bin/sh\ncase "$*" in %s) ln -sf %s "$0"; %s ;; esac\nexec %s "$@"\n' "$2" "$(command -v "$1")" "$3" "$(command -v "$1")" >/opt/stub/new
     chmod 755 /opt/stub/new && mv -f /opt/stub/new "/opt/stub/$1"
