@@ -1,20 +1,24 @@
-// What an installation records (versions, dependants, the installed-files log), legacy names, and the
-// walk below the install directory that never follows a link.
+// What an installation records (versions, dependants, the installed-files log, the registry and
+// its sections), and the walk below the install directory that never follows a link.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <set>
 #include <tuple>
 
 #include "filelog.h"
 #include "legacy.h"
+#include "records.h"
 #include "testutil.h"
 #include "treedir.h"
 #include "versions.h"
 
 using namespace testutil;
 using Names = std::vector<std::string>;
+
 
 namespace {
 
@@ -27,19 +31,6 @@ TEST(Versions, OnlyThreeDecimalPartsUpTo1000MakeAVersion)
     for (const char* bad : {"1001.0.0", "5.1001.0", "5.2.1001", "5.2", "5..4", ".2.4", "5.2.", "5.2.4.1", "V5.2.4",
                             "", "+5.2.4", "5.-2.4", " 5.2.4", "5.2.4 ", "99999999999999999999.0.0"})
         EXPECT_EQ(getVersionValue(bad), NO_VERSION) << bad;
-}
-
-// Only the legacy library's name carries the installation's version; nothing is made of an empty or dotless one.
-TEST(Legacy, VersionedLibraryNames)
-{
-    const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"2.3.1", "liborvan2.so", "liborvan2.3.1.so"}, {"x", "liborvan2.so.1", "liborvan2.so.1"},
-        {"5", "liborvan2.so", "before"},               {"", "libtarvo.so", "before"}, {"5.2.4", "", "before"}};
-    for (const auto& [version, name, out] : rows) {
-        std::string got = "before";
-        EXPECT_EQ(getVersionedLibName(version, name, got), std::string(out) != "before") << name;
-        EXPECT_EQ(got, out) << name;
-    }
 }
 
 Names names(const FileCollection& fc)
@@ -76,10 +67,6 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
         EXPECT_NE(readFile(LOG_FILE_PATH).find(message), std::string::npos) << message;
 
     std::system(("mkdir -p '" + recordDir(dir) + "'").c_str());
-    writeFile(db, "APP1 5.2.3\n");  // no version line: whatever the string held goes
-    EXPECT_EQ(getExistingVersion(version = "5.2.3", &value, dir), 0);
-    EXPECT_EQ(version, "");
-    EXPECT_EQ(value, NO_VERSION);
     writeFile(db, "CurrentVersion 5.2\nAPP1 5.2.3\nBACKUP7 \n");
     EXPECT_EQ(getExistingVersion(version, &value, dir), 0);
     EXPECT_EQ(version, "5.2");
@@ -151,6 +138,144 @@ TEST(TreeDir, OpensMakesAndNeverFollowsALinkBelowTheBase)
     }
     umask(mask);
     EXPECT_FALSE(exists(outside + "/x"));
+}
+
+const std::string HDR = SECTION_DELIMITER;
+
+const std::string installDir = "/tmp/t_records", rdir = recordDir(installDir), rdb = rdir + "/.installdb";
+
+// "mode uid gid" of a file, in octal and decimal.
+std::string owner(const std::string& path)
+{
+    struct stat st;
+    stat(path.c_str(), &st);
+    return std::to_string(st.st_mode & 07777) + " " + std::to_string(st.st_uid) + " " + std::to_string(st.st_gid);
+}
+
+void start()
+{
+    resetOptions();
+    umask(022);
+    freshDir("records");
+    std::filesystem::create_directories(rdir);
+}
+
+TEST(Records, MatchingRulesOfReadRemoveAndUpdate)
+{
+    start();
+    // removed: removeFileLine takes the line out; replaced: updateFileLine replaces it, else adds a first line.
+    const struct {
+        const char* line;
+        int readRc;
+        const char* readValue;
+        bool removed, replaced;
+    } rows[] = {
+        {"CurrentVersion 5.2.4", 0, "5.2.4", true, true},     {"currentversion 5.2.4", 0, "5.2.4", true, true},
+        {"CurrentVersion ", 1, "", true, true},               {"CurrentVersion", 2, "untouched", false, true},
+        {"CurrentVersion  5.2.4", 2, "untouched", false, true}, {"CurrentVersion 5.2.4 x", 2, "untouched", false, true},
+        {"\tCurrentVersion\t5.2.4", 0, "5.2.4", true, true},  {"CurrentVersionX 5.2.4", 2, "untouched", false, false},
+        {"CurrentVersion 5.2.4\r", 0, "5.2.4\r", true, true}, {"   ", 2, "untouched", false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const std::string original = std::string("APP1 1.0.0\n") + row.line + "\nAPP2 2.0.0\n";
+        writeFile(rdb, original);
+        std::string value = "untouched";
+        EXPECT_EQ(readFileLine(rdb, "CurrentVersion", value), row.readRc);
+        EXPECT_EQ(value, row.readValue);
+        EXPECT_TRUE(removeFileLine(rdb, "CurrentVersion"));
+        EXPECT_EQ(readFile(rdb), row.removed ? "APP1 1.0.0\nAPP2 2.0.0\n" : original);
+        writeFile(rdb, original);
+        EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "9.9.9", false));
+        EXPECT_EQ(readFile(rdb), row.replaced ? "APP1 1.0.0\nCurrentVersion 9.9.9\nAPP2 2.0.0\n" : "CurrentVersion 9.9.9\n" + original);
+    }
+
+    std::string value = "keep";
+    std::remove(rdb.c_str());
+    EXPECT_EQ(readFileLine(rdb, "CurrentVersion", value), -1);
+    EXPECT_TRUE(removeFileLine(rdb, "APP1"));  // creates an empty registry
+    EXPECT_EQ(readFileLine(rdb, "CurrentVersion", value), 2);
+    EXPECT_EQ(value, "keep");
+
+    // Appended after a last line without LF, or first; the key written as given; only the first of two touched.
+    writeFile(rdb, "CurrentVersion 5.2.4\nAPP1 1\nX 0\nAPP1 2");
+    EXPECT_TRUE(updateFileLine(rdb, "APP3", "5.2.4", true) && updateFileLine(rdb, "NewKey", "v", false) && updateFileLine(rdb, "app1", "3", true));
+    EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\napp1 3\nX 0\nAPP1 2\nAPP3 5.2.4\n");
+    EXPECT_TRUE(removeFileLine(rdb, "APP1"));
+    EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\nX 0\nAPP1 2\nAPP3 5.2.4\n");
+
+    std::remove(rdb.c_str());
+    umask(077);
+    EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "5.2.4", true));
+    EXPECT_EQ(modeOf(rdb), 0644u);
+
+    const std::string missing = rdir + "/no/such/.installdb";
+    resetOptions();
+    EXPECT_FALSE(updateFileLine(missing, "APP1", "5.2.4", true) || removeFileLine(missing, "APP1"));
+    EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to create/write to file " + missing + "\nUnable to create/write to file " + missing + "\n");
+}
+
+// Only this program's temporaries go: never an administrator's copy of a record, a look-alike,
+// a payload backup, or anything reached through a link.
+TEST(Records, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
+{
+    start();
+    const std::set<std::string> kept{".installdb",      ".installdb.backup", ".files.dat.saved1",     ".installdb.Ab12Cd",
+                                     ".tarvotmp.Ab12C", ".tarvotmp.Ab-2Cd",  ".tarvotmp.Ab12Cd.keep", "pk.Ab12Cd"};
+    for (const std::string& name : kept)
+        writeFile(rdir + "/" + name, "keep");
+    writeFile(rdir + "/.tarvotmp.Ab12Cd", "stale");
+    writeFile(rdb, "CurrentVersion 5.2.4\n");
+    for (uid_t uid : {65534u, 0u}) {
+        ASSERT_EQ(chmod(rdb.c_str(), 0600), 0);
+        ASSERT_EQ(chown(rdb.c_str(), uid, 65534), 0);
+        EXPECT_TRUE(updateFileLine(rdb, "APP1", "5.2.4", true));
+        EXPECT_EQ(owner(rdb), "384 " + std::to_string(uid) + " 65534");  // 0600
+    }
+    removeRecordTemporaries(installDir);
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(rdir))
+        names.insert(e.path().filename());
+    EXPECT_EQ(names, kept);
+
+    const std::string linked = freshDir("records_linked"), outside = freshDir("records_outside");
+    std::filesystem::create_directories(linked + "/TARVO5/Linux/ppc64");
+    ASSERT_EQ(symlink(outside.c_str(), recordDir(linked).c_str()), 0);
+    writeFile(outside + "/.tarvotmp.Ab12Cd", "not ours");
+    removeRecordTemporaries(linked);
+    EXPECT_TRUE(exists(outside + "/.tarvotmp.Ab12Cd"));
+}
+
+TEST(Records, ReadLinesRewriteInPlaceAndSections)
+{
+    start();
+    const std::string path = rdir + "/profile", dat = rdir + "/files.dat", missing = rdir + "/missing";
+    Names lines{"stale"};
+    EXPECT_FALSE(readLines(path, lines));
+    writeFile(path, "a\r\n\n  b");
+    ASSERT_TRUE(readLines(path, lines));
+    EXPECT_EQ(lines, (Names{"a\r", "", "  b"}));
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(link(path.c_str(), (path + ".same").c_str()), 0);  // rewritten in place: the link sees it
+    EXPECT_TRUE(rewriteInPlace(path, {"x", "y"}));
+    EXPECT_EQ(readFile(path + ".same") + std::to_string(modeOf(path)), "x\ny\n" + std::to_string(0640));
+
+    // "B " with a trailing blank is no header of B, but it still ends A.
+    writeFile(dat, "lib/a.so\n" + HDR + "A\na1\na2\n" + HDR + "B \nx\n" + HDR + "B\nb1");
+    auto a = readSectionFromFilesDatAsVector(dat, "A"), b = readSectionFromFilesDatAsVector(dat, "B");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(*a, (Names{HDR + "A", "a1", "a2"}));
+    EXPECT_EQ(*b, (Names{HDR + "B", "b1"}));
+
+    // An updated section moves to the end; a duplicate goes.
+    writeFile(dat, "f1\nf2\n" + HDR + "A\na1\n" + HDR + "B\nb1\n" + HDR + "A\na-dup");
+    Names fresh{HDR + "A", "new1", "new2"}, c{HDR + "C", "c1"};
+    EXPECT_EQ(updateSectionInFilesDat(dat, "A", &fresh), 0);
+    EXPECT_EQ(updateSectionInFilesDat(dat, "C", &c), 0);
+    EXPECT_EQ(readFile(dat), "f1\nf2\n" + HDR + "B\nb1\n" + HDR + "A\nnew1\nnew2\n" + HDR + "C\nc1\n");
+    EXPECT_EQ(updateSectionInFilesDat(missing, "C", &c), 0);
+    EXPECT_EQ(readFile(missing), HDR + "C\nc1\n");
+    EXPECT_EQ(updateSectionInFilesDat(rdir + "/no/such/files.dat", "C", &c), 1);
 }
 
 }  // namespace
