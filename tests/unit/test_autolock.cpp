@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,15 +19,7 @@ const int32_t NO_SUCH_PROCESS = 0x3fffffff;  // above any pid_max
 
 std::string pidBytes(int32_t pid) { return std::string(reinterpret_cast<const char*>(&pid), sizeof pid); }
 
-int exitCodeOf(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// lock_file in a child, as nobody when asked, its messages on stderr kept in path.err. Exit code:
-// result + 1, plus 10 when it took the three waits, 20 when it took some other time.
+// lock_file in a child (stderr in path.err): result + 1, plus 10 after the three waits, 20 after other times.
 pid_t startLock(const std::string& path, bool asNobody)
 {
     pid_t pid = fork();
@@ -74,7 +65,6 @@ TEST(Lock, StalePlantedShortAndForeignLocks)
     auto file = [](std::string bytes, bool nobodys = false) -> Plant {
         return [=](const std::string& p) { writeFile(p, bytes); return nobodys ? chown(p.c_str(), 65534, 65534) : 0; };
     };
-    // Name, what is planted there, run by nobody, exit code as startLock gives it, what it prints.
     const std::tuple<const char*, Plant, bool, int, std::string> rows[] = {
         {"zero", file(pidBytes(0)), false, 2, ""},  // no process has it; kill() would address a group
         {"link", [&](const std::string& p) { return symlink(target.c_str(), p.c_str()); }, false, 2, ""},

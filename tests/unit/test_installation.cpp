@@ -41,7 +41,6 @@ Names names(const FileCollection& fc)
     return out;
 }
 
-// The records from none at all to damaged ones; every message reaches the log.
 TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
 {
     resetOptions();
@@ -77,7 +76,6 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     g_opts.caller = "BACKUP7";  // registered without a version: not a dependant of ours
     EXPECT_FALSE(checkDependency(dir, version));
 
-    // The first word of each line up to the section marker.
     writeFile(dat, "TARVO5/a/lib.so\n   \t TARVO5/b/cfg  trailing words\n\n \t \nTARVO5/u\n"
                    "*#*#*#*#*#-Environment\nafter/it\n");
     fc.files.push_back(FileResource{"kept", "", 0});
@@ -108,7 +106,6 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to remove obsolete file " + obsolete + ", must be done manually.\n");
 }
 
-// Where the opened descriptor really points.
 std::string whereIs(int fd)
 {
     char buffer[4096];
@@ -144,7 +141,6 @@ const std::string HDR = SECTION_DELIMITER;
 
 const std::string installDir = "/tmp/t_records", rdir = recordDir(installDir), rdb = rdir + "/.installdb";
 
-// "mode uid gid" of a file, in octal and decimal.
 std::string owner(const std::string& path)
 {
     struct stat st;
@@ -190,13 +186,6 @@ TEST(Records, MatchingRulesOfReadRemoveAndUpdate)
         EXPECT_EQ(readFile(rdb), row.replaced ? "APP1 1.0.0\nCurrentVersion 9.9.9\nAPP2 2.0.0\n" : "CurrentVersion 9.9.9\n" + original);
     }
 
-    std::string value = "keep";
-    std::remove(rdb.c_str());
-    EXPECT_EQ(readFileLine(rdb, "CurrentVersion", value), -1);
-    EXPECT_TRUE(removeFileLine(rdb, "APP1"));  // creates an empty registry
-    EXPECT_EQ(readFileLine(rdb, "CurrentVersion", value), 2);
-    EXPECT_EQ(value, "keep");
-
     // Appended after a last line without LF, or first; the key written as given; only the first of two touched.
     writeFile(rdb, "CurrentVersion 5.2.4\nAPP1 1\nX 0\nAPP1 2");
     EXPECT_TRUE(updateFileLine(rdb, "APP3", "5.2.4", true) && updateFileLine(rdb, "NewKey", "v", false) && updateFileLine(rdb, "app1", "3", true));
@@ -215,8 +204,7 @@ TEST(Records, MatchingRulesOfReadRemoveAndUpdate)
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to create/write to file " + missing + "\nUnable to create/write to file " + missing + "\n");
 }
 
-// Only this program's temporaries go: never an administrator's copy of a record, a look-alike,
-// a payload backup, or anything reached through a link.
+// Only our temporaries go: no administrator's copy, look-alike, payload backup, or anything behind a link.
 TEST(Records, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
 {
     start();
@@ -246,27 +234,10 @@ TEST(Records, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
     EXPECT_TRUE(exists(outside + "/.tarvotmp.Ab12Cd"));
 }
 
-TEST(Records, ReadLinesRewriteInPlaceAndSections)
+TEST(Records, SectionsOfTheInstalledFilesLog)
 {
     start();
-    const std::string path = rdir + "/profile", dat = rdir + "/files.dat", missing = rdir + "/missing";
-    Names lines{"stale"};
-    EXPECT_FALSE(readLines(path, lines));
-    writeFile(path, "a\r\n\n  b");
-    ASSERT_TRUE(readLines(path, lines));
-    EXPECT_EQ(lines, (Names{"a\r", "", "  b"}));
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    ASSERT_EQ(link(path.c_str(), (path + ".same").c_str()), 0);  // rewritten in place: the link sees it
-    EXPECT_TRUE(rewriteInPlace(path, {"x", "y"}));
-    EXPECT_EQ(readFile(path + ".same") + std::to_string(modeOf(path)), "x\ny\n" + std::to_string(0640));
-
-    // "B " with a trailing blank is no header of B, but it still ends A.
-    writeFile(dat, "lib/a.so\n" + HDR + "A\na1\na2\n" + HDR + "B \nx\n" + HDR + "B\nb1");
-    auto a = readSectionFromFilesDatAsVector(dat, "A"), b = readSectionFromFilesDatAsVector(dat, "B");
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(*a, (Names{HDR + "A", "a1", "a2"}));
-    EXPECT_EQ(*b, (Names{HDR + "B", "b1"}));
-
+    const std::string dat = rdir + "/files.dat", missing = rdir + "/missing";
     // An updated section moves to the end; a duplicate goes.
     writeFile(dat, "f1\nf2\n" + HDR + "A\na1\n" + HDR + "B\nb1\n" + HDR + "A\na-dup");
     Names fresh{HDR + "A", "new1", "new2"}, c{HDR + "C", "c1"};

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <tuple>
@@ -20,7 +19,6 @@ using Args = std::vector<std::string>;
 
 namespace {
 
-// What f prints: stdout, "|", stderr.
 template <typename F>
 std::string console(F f)
 {
@@ -31,7 +29,6 @@ std::string console(F f)
     return out + "|" + testing::internal::GetCapturedStderr();
 }
 
-// Parses a command line (without argv[0]) after a reset.
 bool parse(Args args)
 {
     resetOptions();
@@ -89,23 +86,6 @@ TEST(Options, CallerLimitsAndTheLastValueWins)
     }
 }
 
-// The shared profile files, set here through the profile utility, come before the process environment.
-TEST(Discovery, SharedProfileBeforeTheEnvironmentAndOnlyARegularRegistry)
-{
-    resetOptions();
-    g_opts.verbose = true;  // as the parser runs it
-    auto discover = [] { std::remove(LOG_FILE_PATH); console(runDiscovery); return readFile(LOG_FILE_PATH); };
-    const std::string root = freshDir("disc"), global = root + "/global", db = installDbPath(root + "/TARVO");
-    delete_temp_qzprofile();  // a discovery run earlier left an empty one
-    write_temp_qzprofile();
-    ASSERT_EQ(update_env_var_with_temp_qzprofile(("QZSHCOMP \"" + global + "\"").c_str()), 0);
-    setenv("QZSHCOMP", root.c_str(), 1);
-    std::system(("mkdir -p '" + db + "' '" + recordDir(global + "/TARVO") + "'").c_str());
-    EXPECT_EQ(discover(), "Unable to discover TARVO installation \n");  // a directory is no registry
-    writeFile(installDbPath(global + "/TARVO"), "CurrentVersion 5.2.4\nx 1\n");
-    EXPECT_NE(discover().find("Found global installation of TARVO in " + global + "/TARVO.\n"), std::string::npos);
-}
-
 void start(InstallMode mode)
 {
     resetOptions();
@@ -114,7 +94,6 @@ void start(InstallMode mode)
     std::system("rm -rf /opt/* /opt/.[!.]*");
 }
 
-// The directory chosen, as "install|link" or "fail", from a fresh log.
 std::string choose(const std::string& instdir)
 {
     std::remove(LOG_FILE_PATH);
@@ -154,9 +133,6 @@ TEST(InstallDir, SourcesInPriorityOrder)
         g_opts.setenv = mode;
         EXPECT_EQ(choose(""), mode == USER ? "/srv/process/TARVO|/srv/process/lib" : "/srv/profile/TARVO|/srv/profile/lib");
     }
-    unsetenv("QZSHCOMP");
-    delete_env_var_with_temp_qzprofile("QZSHCOMP");
-    delete_temp_qzprofile();
 }
 
 // The probe writes its test file in the nearest existing directory, through no link and only as root.
@@ -187,26 +163,22 @@ TEST(InstallDir, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
     pid_t child = fork();
     if (child == 0)
         _exit(setgroups(0, nullptr) || setgid(65534) || setuid(65534) ? 2 : Check_InstallDir_Attr("/opt/QZ/TARVO"));
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(status == 0 && !exists("/opt/kawabonka")) << "an unprivileged user cannot probe under /opt";
+    EXPECT_TRUE(exitCodeOf(child) == 0 && !exists("/opt/kawabonka")) << "an unprivileged user cannot probe under /opt";
 }
 
 TEST(InstallDir, InstallNeedsMoreThan17000KiBFree)
 {
     start(INSTALL);
     std::system("mkdir -p /tmp/fs");
-    const struct {  // an empty tmpfs has its whole size free, in pages of 4 KiB
-        InstallMode mode;
-        const char *size, *message;
-    } rows[] = {{INSTALL, "size=17000k", "Insufficient Disk space\n"}, {INSTALL, "size=17004k", "Disk space is available\n"},
-                {REMOVE, "size=4k", nullptr}};
-    for (const auto& row : rows) {
-        ASSERT_EQ(mount("tarvo-space", "/tmp/fs", "tmpfs", 0, row.size), 0);
+    // An empty tmpfs has its whole size free, in pages of 4 KiB.
+    const std::tuple<InstallMode, const char*, const char*> rows[] = {
+        {INSTALL, "size=17000k", "Insufficient Disk space\n"}, {INSTALL, "size=17004k", "Disk space is available\n"}, {REMOVE, "size=4k", nullptr}};
+    for (const auto& [mode, size, message] : rows) {
+        ASSERT_EQ(mount("tarvo-space", "/tmp/fs", "tmpfs", 0, size), 0);
         std::remove(LOG_FILE_PATH);
-        g_opts.installMode = row.mode;
-        EXPECT_EQ(Check_InstallDir_Attr("/tmp/fs/TARVO"), std::string(row.size) != "size=17000k") << row.size;
-        EXPECT_TRUE(row.message ? logged(row.message) : !logged("Disk space")) << row.size;
+        g_opts.installMode = mode;
+        EXPECT_EQ(Check_InstallDir_Attr("/tmp/fs/TARVO"), std::string(size) != "size=17000k") << size;
+        EXPECT_TRUE(message ? logged(message) : !logged("Disk space")) << size;
         umount("/tmp/fs");
     }
 }

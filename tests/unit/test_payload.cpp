@@ -143,7 +143,6 @@ TEST(Payload, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
 
 const std::string placeDir = "/tmp/t_place";
 
-// A fresh verbose run, with a umask that the installed modes must not depend on.
 void start()
 {
     resetOptions();
@@ -153,7 +152,6 @@ void start()
     umask(077);
 }
 
-// A fake installer file: image bytes, then one bzip2 stream per payload file.
 FileCollection make(const Payload& payload)
 {
     FileCollection fc;
@@ -173,7 +171,6 @@ bool install(const Payload& payload)
     return installFiles(placeDir, fc, fc.files);
 }
 
-// Every entry of `placeDir` with its content: "name=content;" or "name/;".
 std::string tree()
 {
     std::map<std::string, std::string> entries;
@@ -185,20 +182,16 @@ std::string tree()
     return out;
 }
 
-TEST(Placement, CreateDirectoryPath)
+TEST(Placement, MakesDirectoriesAndPlacesNewFilesThenReplacesThem)
 {
     start();
     EXPECT_EQ(createDirectoryPath(placeDir + "/a//b"), 0);
     EXPECT_EQ(modeOf(placeDir + "/a") + modeOf(placeDir + "/a/b"), 2 * 0755u);
     EXPECT_EQ(createDirectoryPath(""), 1);
-}
 
-TEST(Placement, PlacesNewFilesThenReplacesThem)
-{
-    start();
     // The legacy library goes in under its versioned name.
     EXPECT_TRUE(install({{"liborvan2.so", "legacy\n"}, {"cfg", ""}}));
-    EXPECT_EQ(tree(), "cfg=;liborvan2.2.4.so=legacy\n;");
+    EXPECT_EQ(tree(), "a/;cfg=;liborvan2.2.4.so=legacy\n;");
 
     // Replacing: cfg goes through its backup name; the hook takes liborvan's temporary file away.
     chmod((placeDir + "/cfg").c_str(), 0600);
@@ -208,7 +201,7 @@ TEST(Placement, PlacesNewFilesThenReplacesThem)
                 unlink(e.path().c_str());
     };
     EXPECT_TRUE(install({{"b", "new b"}, {"cfg", "new cfg"}, {"liborvan2.so", "lost"}}));
-    EXPECT_EQ(tree(), "b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;");
+    EXPECT_EQ(tree(), "a/;b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;");
     EXPECT_TRUE(logged("File " + placeDir + "/liborvan2.2.4.so can not be installed by this setup file, hence it has been left as it is \n"));
     for (const char* name : {"b", "cfg", "liborvan2.2.4.so"})
         EXPECT_EQ(modeOf(placeDir + "/" + name), 0755u) << name;
