@@ -37,7 +37,7 @@ pid_t startLock(const std::string& path, bool asNobody)
     return pid;
 }
 
-TEST(Lock, FreeOrOwnLockIsTakenAtOnceAndTheDestructorReleasesIt)
+TEST(Lock, FreeOwnStalePlantedShortAndForeignLocks)
 {
     {
         AutoLock lock(LOCK_FILE_PATH);
@@ -47,11 +47,8 @@ TEST(Lock, FreeOrOwnLockIsTakenAtOnceAndTheDestructorReleasesIt)
     }
     EXPECT_FALSE(exists(LOCK_FILE_PATH));
     EXPECT_EQ(lock_file((freshDir("lock_none") + "/missing/lock").c_str()), -1);
-}
 
-// Every case at once, each at its own name in a sticky directory, so that the three waits overlap.
-TEST(Lock, StalePlantedShortAndForeignLocks)
-{
+    // Every other case at once, each at its own name in a sticky directory, so that the three waits overlap.
     const std::string dir = freshDir("lock") + "/", target = dir + "target";
     chmod(dir.c_str(), 01777);
     writeFile(target, "keep");
