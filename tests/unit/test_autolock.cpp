@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,15 +19,7 @@ const int32_t NO_SUCH_PROCESS = 0x3fffffff;  // above any pid_max
 
 std::string pidBytes(int32_t pid) { return std::string(reinterpret_cast<const char*>(&pid), sizeof pid); }
 
-int exitCodeOf(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// lock_file in a child, as nobody when asked, its messages on stderr kept in path.err. Exit code:
-// result + 1, plus 10 when it took the three waits, 20 when it took some other time.
+// lock_file in a child (stderr in path.err): result + 1, plus 10 after the three waits, 20 after other times.
 pid_t startLock(const std::string& path, bool asNobody)
 {
     pid_t pid = fork();
@@ -46,7 +37,7 @@ pid_t startLock(const std::string& path, bool asNobody)
     return pid;
 }
 
-TEST(Lock, FreeOrOwnLockIsTakenAtOnceAndTheDestructorReleasesIt)
+TEST(Lock, FreeOwnStalePlantedShortAndForeignLocks)
 {
     {
         AutoLock lock(LOCK_FILE_PATH);
@@ -56,11 +47,8 @@ TEST(Lock, FreeOrOwnLockIsTakenAtOnceAndTheDestructorReleasesIt)
     }
     EXPECT_FALSE(exists(LOCK_FILE_PATH));
     EXPECT_EQ(lock_file((freshDir("lock_none") + "/missing/lock").c_str()), -1);
-}
 
-// Every case at once, each at its own name in a sticky directory, so that the three waits overlap.
-TEST(Lock, StalePlantedShortAndForeignLocks)
-{
+    // Every other case at once, each at its own name in a sticky directory, so that the three waits overlap.
     const std::string dir = freshDir("lock") + "/", target = dir + "target";
     chmod(dir.c_str(), 01777);
     writeFile(target, "keep");
@@ -74,7 +62,6 @@ TEST(Lock, StalePlantedShortAndForeignLocks)
     auto file = [](std::string bytes, bool nobodys = false) -> Plant {
         return [=](const std::string& p) { writeFile(p, bytes); return nobodys ? chown(p.c_str(), 65534, 65534) : 0; };
     };
-    // Name, what is planted there, run by nobody, exit code as startLock gives it, what it prints.
     const std::tuple<const char*, Plant, bool, int, std::string> rows[] = {
         {"zero", file(pidBytes(0)), false, 2, ""},  // no process has it; kill() would address a group
         {"link", [&](const std::string& p) { return symlink(target.c_str(), p.c_str()); }, false, 2, ""},

@@ -1,10 +1,13 @@
+// The profile variables, the profile utility, and the removal of an installation.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "environment.h"
 #include "qzprofile.h"
+#include "removal.h"
 #include "testutil.h"
+#include "versions.h"
 
 using namespace testutil;
 
@@ -31,7 +34,6 @@ std::string query(const char* name)
 
 std::string values() { return query("QZSHCOMP") + "|" + query("QZLIB") + "|" + query("QZBIN") + "|"; }
 
-// A fresh verbose run: no records but a stored section, if given.
 void start(const std::string& stored = "")
 {
     resetOptions();
@@ -42,7 +44,6 @@ void start(const std::string& stored = "")
         writeFile(filesDatPath(DEFAULT_INSTALL_DIR), "TARVO5/Linux/ppc64/64/uninstaller\n" + stored);
 }
 
-// Runs set_env_vars and returns "rc|section".
 std::string set(SetEnv mode, std::string section = "")
 {
     g_opts.setenv = mode;
@@ -65,11 +66,6 @@ TEST(Environment, UserModeMovesOldCopiesToTheEndAndForcedRemovalTakesOnlyRecorde
     EXPECT_EQ(readFile(profile), "PATH=/bin\n" + LIB_LINE + "\n" + BIN_LINE + "\n" + SHCOMP_LINE + "\n");
     EXPECT_EQ(modeOf(profile), 0640u);
 
-    start();
-    setenv("Update_User_Profile", "no", 1);  // not a number: counts as zero
-    EXPECT_EQ(set(USER), "0|" + keys("usr", "000"));
-    unsetenv("Update_User_Profile");
-
     start(keys("usr", "110"));
     const std::string content = "A\n" + LIB_LINE + "\nQZLIB=\"/x\"; export QZLIB\n" + BIN_LINE + "\n" + LIB_LINE + "\n";
     writeFile(profile, content);
@@ -82,18 +78,14 @@ TEST(Environment, UserModeMovesOldCopiesToTheEndAndForcedRemovalTakesOnlyRecorde
 
     std::remove(profile.c_str());
     start();
-    EXPECT_FALSE(remove_lines_from_file(profile, {"A"}));
-    EXPECT_TRUE(insert_lines_in_file(profile, {"one", "two"}));
+    EXPECT_TRUE(insert_lines_in_file(profile, {"one", "two"}));  // a missing profile is made
     EXPECT_EQ(readFile(profile), "one\ntwo\n");
-    EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to open " + profile + " , environment variable removal failed\n"
-                                       "Unable to open " + profile + " , will attempt to create file\n");
 
     const std::string home = getenv("HOME");
     unsetenv("HOME");
     start();
     EXPECT_EQ(set(USER), "1|");
     EXPECT_EQ(del(FORCEREMOVE, USER), 0);
-    EXPECT_EQ(del(FORCEREMOVE, NONE), 1);
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to read $HOME, environment variable setting failed\n"
                                        "Unable to read $HOME, environment variable removal failed\n");
     setenv("HOME", home.c_str(), 1);
@@ -128,28 +120,15 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
     delete_temp_qzprofile();
 }
 
-// The embedded utility is the assembled script, written once to a private file and deleted once.
-TEST(Qzprofile, TempCopyHoldsTheAssembledScript)
-{
-    resetOptions();
-    ASSERT_EQ(write_temp_qzprofile(), 1);
-    const std::string name = tmpfile_name;
-    EXPECT_EQ(name.rfind("/tmp/", 0), 0u);
-    EXPECT_EQ(readFile(name), readFile(std::string(getenv("TARVO_BUILD")) + "/qzprofile"));
-    EXPECT_EQ(modeOf(name), 0600u);
-    writeFile(name, "kept");
-    EXPECT_EQ(write_temp_qzprofile(), 1);  // the same file, not written again
-    EXPECT_EQ(readFile(name), "kept");
-    EXPECT_TRUE(delete_temp_qzprofile() == 1 && !exists(name));
-    EXPECT_TRUE(delete_temp_qzprofile() == 1 && !exists(LOG_FILE_PATH)) << "a second delete is no error";
-}
-
-TEST(Qzprofile, ValuesRoundTripThroughTheUtilityUnexpanded)
+// The embedded utility runs from a private copy in /tmp.
+TEST(Qzprofile, ValuesRoundTripThroughAPrivateCopyUnexpanded)
 {
     resetOptions();
     unsetenv("Update_Profile");
     std::system("rm -f /etc/profile.QZ /etc/csh_login.QZ");
     ASSERT_EQ(write_temp_qzprofile(), 1);
+    const std::string name = tmpfile_name;
+    EXPECT_TRUE(name.rfind("/tmp/", 0) == 0 && modeOf(name) == 0600u) << name;
     setenv("QZSHCOMP", "/inherited", 1);  // in the environment, but not held by the files
     EXPECT_EQ(query("QZSHCOMP"), "<null>");
     unsetenv("QZSHCOMP");
@@ -160,14 +139,81 @@ TEST(Qzprofile, ValuesRoundTripThroughTheUtilityUnexpanded)
     EXPECT_EQ(update_env_var_with_temp_qzprofile("QZBIN \"/elsewhere/bin\""), 111 * 256);  // a refusal, as a wait status
     EXPECT_EQ(delete_env_var_with_temp_qzprofile("TARVO_T"), 0);
     EXPECT_EQ(query("TARVO_T"), "<null>");
-    delete_temp_qzprofile();
+    EXPECT_TRUE(delete_temp_qzprofile() == 1 && !exists(name));
 
-    // Update_Profile passes on as one digit.
-    for (const auto& [value, digit] : {std::pair<const char*, char>{"0", '0'}, {"yes", '0'}, {"", '0'}, {nullptr, '1'}, {"2", '1'}}) {
+    for (const auto& [value, digit] : {std::pair<const char*, char>{"yes", '0'}, {nullptr, '1'}, {"2", '1'}}) {
         value ? setenv("Update_Profile", value, 1) : unsetenv("Update_Profile");
         EXPECT_EQ(qzprofile_set_command("/tmp/q", "V"), std::string("QZPROFILE_OVERRIDE=1 Update_Profile=") + digit + " sh /tmp/q -s V");
     }
     unsetenv("Update_Profile");
+}
+
+const std::string kDefault = DEFAULT_INSTALL_DIR, kRec = recordDir(kDefault), kSub = std::string(RECORD_SUBDIR) + "/";
+
+void touch(const std::string& path)
+{
+    std::filesystem::create_directories(path.substr(0, path.rfind('/')));
+    writeFile(path, "x");
+}
+
+FileCollection installThree(const std::string& installDir)
+{
+    std::filesystem::remove_all("/opt/QZ");
+    resetOptions();
+    g_opts.verbose = g_opts.veryverbose = true;
+    g_existingVersionString = "5.2.4";
+    g_existingVersionValue = getVersionValue("5.2.4");
+    FileCollection fc;
+    for (const char* name : {"lib/libtarvo.so", "tarvo/log/liblog_api.so", "uninstaller"}) {
+        touch(installDir + "/" + kSub + name);
+        fc.files.push_back(FileResource{kSub + name, "", 0});
+    }
+    touch(filesDatPath(installDir));
+    touch(installDbPath(installDir));
+    return fc;
+}
+
+// Another product beside it keeps /opt/QZ and the profile variables; an empty shared directory goes.
+TEST(Removal, OtherProductInSharedComponentsKeepsProfileAndOptQZ)
+{
+    FileCollection fc = installThree(kDefault);
+    ASSERT_EQ(write_temp_qzprofile(), 1);
+    ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/opt/QZ/SharedComponents\""), 0);
+    g_opts.setenv = ALL;
+    std::filesystem::create_directories("/opt/QZ/SharedComponents/lib");
+    touch("/opt/QZ/SharedComponents/OTHER/file");
+    EXPECT_TRUE(removeFiles(kDefault, fc));
+    EXPECT_FALSE(exists(kDefault) || exists("/opt/QZ/SharedComponents/lib") || logged("Failed"));
+    EXPECT_TRUE(exists("/opt/QZ/SharedComponents/OTHER/file") && logged("Removed file " + kRec + "/files.dat\n"));
+    EXPECT_NE(get_env_var_from_temp_qzprofile("QZSHCOMP"), nullptr);
+    delete_temp_qzprofile();
+
+    const std::string custom = "/opt/QZ/Custom/TARVO";  // elsewhere, /opt/QZ is never touched
+    fc = installThree(custom);
+    EXPECT_TRUE(removeFiles(custom, fc));
+    EXPECT_TRUE(!exists("/opt/QZ/Custom") && exists("/opt/QZ"));
+}
+
+// A link where a directory should be is an error, never a way out; once it is gone, a rerun finishes.
+TEST(Removal, NoLinkInsideTheTreeLeadsOutOfIt)
+{
+    FileCollection fc = installThree(kDefault);
+    const std::string outside = freshDir("outside"), elsewhere = freshDir("elsewhere");
+    touch(outside + "/victim");
+    ASSERT_EQ(symlink(outside.c_str(), (kRec + "/lib/evil").c_str()), 0);
+    fc.files.push_back(FileResource{kSub + "lib/evil/victim", "", 0});
+    std::remove((kRec + "/uninstaller").c_str());  // missing: only noted
+    ASSERT_EQ(std::system(("mv '" + kRec + "/tarvo' '" + elsewhere + "/'").c_str()), 0);
+    ASSERT_EQ(symlink((elsewhere + "/tarvo").c_str(), (kRec + "/tarvo").c_str()), 0);
+
+    EXPECT_FALSE(removeFiles(kDefault, fc));
+    EXPECT_TRUE(logged("Failed to remove file " + kRec + "/lib/evil/victim, must be done manually.\n"));
+    EXPECT_TRUE(logged("File " + kRec + "/uninstaller is not present for deletion\n"));
+    EXPECT_EQ(readFile(filesDatPath(kDefault)), kSub + "tarvo/log/liblog_api.so\n" + kSub + "lib/evil/victim\n");
+    std::remove((kRec + "/lib/evil").c_str());
+    std::remove((kRec + "/tarvo").c_str());
+    EXPECT_TRUE(removeFiles(kDefault, fc) && !exists("/opt/QZ"));
+    EXPECT_TRUE(exists(outside + "/victim") && exists(elsewhere + "/tarvo/log/liblog_api.so"));
 }
 
 }  // namespace

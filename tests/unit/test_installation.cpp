@@ -1,14 +1,17 @@
-// What an installation records (versions, dependants, the installed-files log), legacy names, and the
-// walk below the install directory that never follows a link.
+// What an installation records (versions, dependants, the installed-files log, the registry and
+// its sections), and the walk below the install directory that never follows a link.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <set>
 #include <tuple>
 
 #include "filelog.h"
 #include "legacy.h"
+#include "records.h"
 #include "testutil.h"
 #include "treedir.h"
 #include "versions.h"
@@ -20,26 +23,12 @@ namespace {
 
 TEST(Versions, OnlyThreeDecimalPartsUpTo1000MakeAVersion)
 {
-    const std::pair<const char*, uint64_t> accepted[] = {
-        {"5.2.4", 5002004u}, {"1000.1000.1000", 1001001000u}, {"0.0.0", 0u}, {"05.02.04", 5002004u}};
-    for (const auto& [text, value] : accepted)
+    for (const auto& [text, value] : {std::pair<const char*, uint64_t>{"5.2.4", 5002004u}, {"1000.1000.1000", 1001001000u},
+                                      {"0.0.0", 0u}, {"05.02.04", 5002004u}})
         EXPECT_EQ(getVersionValue(text), value) << text;
     for (const char* bad : {"1001.0.0", "5.1001.0", "5.2.1001", "5.2", "5..4", ".2.4", "5.2.", "5.2.4.1", "V5.2.4",
                             "", "+5.2.4", "5.-2.4", " 5.2.4", "5.2.4 ", "99999999999999999999.0.0"})
         EXPECT_EQ(getVersionValue(bad), NO_VERSION) << bad;
-}
-
-// Only the legacy library's name carries the installation's version; nothing is made of an empty or dotless one.
-TEST(Legacy, VersionedLibraryNames)
-{
-    const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"2.3.1", "liborvan2.so", "liborvan2.3.1.so"}, {"x", "liborvan2.so.1", "liborvan2.so.1"},
-        {"5", "liborvan2.so", "before"},               {"", "libtarvo.so", "before"}, {"5.2.4", "", "before"}};
-    for (const auto& [version, name, out] : rows) {
-        std::string got = "before";
-        EXPECT_EQ(getVersionedLibName(version, name, got), std::string(out) != "before") << name;
-        EXPECT_EQ(got, out) << name;
-    }
 }
 
 Names names(const FileCollection& fc)
@@ -50,7 +39,6 @@ Names names(const FileCollection& fc)
     return out;
 }
 
-// The records from none at all to damaged ones; every message reaches the log.
 TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
 {
     resetOptions();
@@ -76,10 +64,6 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
         EXPECT_NE(readFile(LOG_FILE_PATH).find(message), std::string::npos) << message;
 
     std::system(("mkdir -p '" + recordDir(dir) + "'").c_str());
-    writeFile(db, "APP1 5.2.3\n");  // no version line: whatever the string held goes
-    EXPECT_EQ(getExistingVersion(version = "5.2.3", &value, dir), 0);
-    EXPECT_EQ(version, "");
-    EXPECT_EQ(value, NO_VERSION);
     writeFile(db, "CurrentVersion 5.2\nAPP1 5.2.3\nBACKUP7 \n");
     EXPECT_EQ(getExistingVersion(version, &value, dir), 0);
     EXPECT_EQ(version, "5.2");
@@ -90,7 +74,6 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     g_opts.caller = "BACKUP7";  // registered without a version: not a dependant of ours
     EXPECT_FALSE(checkDependency(dir, version));
 
-    // The first word of each line up to the section marker.
     writeFile(dat, "TARVO5/a/lib.so\n   \t TARVO5/b/cfg  trailing words\n\n \t \nTARVO5/u\n"
                    "*#*#*#*#*#-Environment\nafter/it\n");
     fc.files.push_back(FileResource{"kept", "", 0});
@@ -108,8 +91,7 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     bool illegal = false;
     FileCollection tampered;
     EXPECT_FALSE(readInstalledFilesLog(dir, tampered, &illegal));
-    EXPECT_TRUE(illegal);
-    EXPECT_EQ(names(tampered), Names{"first/file"});
+    EXPECT_TRUE(illegal && names(tampered) == Names{"first/file"});
     EXPECT_EQ(readFile(LOG_FILE_PATH), "The installed files log contains an illegal path. This file may have been "
                                        "altered with malicious intent. Exiting.\n");
 
@@ -121,7 +103,6 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to remove obsolete file " + obsolete + ", must be done manually.\n");
 }
 
-// Where the opened descriptor really points.
 std::string whereIs(int fd)
 {
     char buffer[4096];
@@ -151,6 +132,102 @@ TEST(TreeDir, OpensMakesAndNeverFollowsALinkBelowTheBase)
     }
     umask(mask);
     EXPECT_FALSE(exists(outside + "/x"));
+}
+
+const std::string HDR = SECTION_DELIMITER;
+
+const std::string installDir = "/tmp/t_records", rdir = recordDir(installDir), rdb = rdir + "/.installdb";
+
+void start()
+{
+    resetOptions();
+    umask(022);
+    freshDir("records");
+    std::filesystem::create_directories(rdir);
+}
+
+TEST(Records, RegistryLinesAndFilesDatSections)
+{
+    start();
+    // removed: removeFileLine takes the line out; replaced: updateFileLine replaces it, else adds a first line.
+    const std::tuple<const char*, int, const char*, bool, bool> rows[] = {
+        {"CurrentVersion 5.2.4", 0, "5.2.4", true, true},     {"currentversion 5.2.4", 0, "5.2.4", true, true},
+        {"CurrentVersion ", 1, "", true, true},               {"CurrentVersion", 2, "untouched", false, true},
+        {"\tCurrentVersion\t5.2.4", 0, "5.2.4", true, true},  {"CurrentVersion 5.2.4 x", 2, "untouched", false, true},
+        {"CurrentVersion 5.2.4\r", 0, "5.2.4\r", true, true}, {"CurrentVersionX 5.2.4", 2, "untouched", false, false},
+    };
+    for (const auto& [line, readRc, readValue, removed, replaced] : rows) {
+        SCOPED_TRACE(line);
+        const std::string original = std::string("APP1 1.0.0\n") + line + "\nAPP2 2.0.0\n";
+        writeFile(rdb, original);
+        std::string value = "untouched";
+        EXPECT_EQ(readFileLine(rdb, "CurrentVersion", value), readRc);
+        EXPECT_EQ(value, readValue);
+        EXPECT_TRUE(removeFileLine(rdb, "CurrentVersion"));
+        EXPECT_EQ(readFile(rdb), removed ? "APP1 1.0.0\nAPP2 2.0.0\n" : original);
+        writeFile(rdb, original);
+        EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "9.9.9", false));
+        EXPECT_EQ(readFile(rdb), replaced ? "APP1 1.0.0\nCurrentVersion 9.9.9\nAPP2 2.0.0\n" : "CurrentVersion 9.9.9\n" + original);
+    }
+
+    // Appended after a last line without LF, or first; the key written as given; only the first of two touched.
+    writeFile(rdb, "CurrentVersion 5.2.4\nAPP1 1\nX 0\nAPP1 2");
+    EXPECT_TRUE(updateFileLine(rdb, "APP3", "5.2.4", true) && updateFileLine(rdb, "NewKey", "v", false) && updateFileLine(rdb, "app1", "3", true));
+    EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\napp1 3\nX 0\nAPP1 2\nAPP3 5.2.4\n");
+    EXPECT_TRUE(removeFileLine(rdb, "APP1"));
+    EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\nX 0\nAPP1 2\nAPP3 5.2.4\n");
+
+    std::remove(rdb.c_str());
+    umask(077);
+    EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "5.2.4", true));
+    EXPECT_EQ(modeOf(rdb), 0644u);
+
+    const std::string missing = rdir + "/no/such/.installdb";
+    resetOptions();
+    EXPECT_FALSE(updateFileLine(missing, "APP1", "5.2.4", true) || removeFileLine(missing, "APP1"));
+    EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to create/write to file " + missing + "\nUnable to create/write to file " + missing + "\n");
+
+    // An updated section of files.dat moves to the end; a duplicate goes.
+    const std::string dat = rdir + "/files.dat", none = rdir + "/missing";
+    writeFile(dat, "f1\nf2\n" + HDR + "A\na1\n" + HDR + "B\nb1\n" + HDR + "A\na-dup");
+    Names fresh{HDR + "A", "new1", "new2"}, c{HDR + "C", "c1"};
+    EXPECT_EQ(updateSectionInFilesDat(dat, "A", &fresh), 0);
+    EXPECT_EQ(updateSectionInFilesDat(dat, "C", &c), 0);
+    EXPECT_EQ(readFile(dat), "f1\nf2\n" + HDR + "B\nb1\n" + HDR + "A\nnew1\nnew2\n" + HDR + "C\nc1\n");
+    EXPECT_EQ(updateSectionInFilesDat(none, "C", &c), 0);
+    EXPECT_EQ(readFile(none), HDR + "C\nc1\n");
+    EXPECT_EQ(updateSectionInFilesDat(rdir + "/no/such/files.dat", "C", &c), 1);
+}
+
+// Only our temporaries go: no administrator's copy, look-alike, payload backup, or anything behind a link.
+TEST(Records, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
+{
+    start();
+    const std::set<std::string> kept{".installdb",      ".installdb.backup", ".files.dat.saved1",     ".installdb.Ab12Cd",
+                                     ".tarvotmp.Ab12C", ".tarvotmp.Ab-2Cd",  ".tarvotmp.Ab12Cd.keep", "pk.Ab12Cd"};
+    for (const std::string& name : kept)
+        writeFile(rdir + "/" + name, "keep");
+    writeFile(rdir + "/.tarvotmp.Ab12Cd", "stale");
+    writeFile(rdb, "CurrentVersion 5.2.4\n");
+    for (uid_t uid : {65534u, 0u}) {
+        ASSERT_EQ(chmod(rdb.c_str(), 0600), 0);
+        ASSERT_EQ(chown(rdb.c_str(), uid, 65534), 0);
+        EXPECT_TRUE(updateFileLine(rdb, "APP1", "5.2.4", true));
+        struct stat st;
+        EXPECT_TRUE(stat(rdb.c_str(), &st) == 0 && (st.st_mode & 07777) == 0600 && st.st_uid == uid && st.st_gid == 65534) << uid;
+    }
+    removeRecordTemporaries(installDir);
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(rdir))
+        names.insert(e.path().filename());
+    EXPECT_EQ(names, kept);
+
+    const std::string linked = freshDir("records_linked"), outside = freshDir("records_outside");
+    std::filesystem::create_directories(linked + "/TARVO5/Linux/ppc64");
+    ASSERT_EQ(symlink(outside.c_str(), recordDir(linked).c_str()), 0);
+    writeFile(outside + "/.tarvotmp.Ab12Cd", "not ours");
+    removeRecordTemporaries(linked);
+    EXPECT_TRUE(exists(outside + "/.tarvotmp.Ab12Cd"));
 }
 
 }  // namespace

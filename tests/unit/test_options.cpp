@@ -1,11 +1,14 @@
-// The command line, the console and log routing, and the discovery report.
-#include <gtest/gtest.h>
+// The command line, the log, the discovery report, and the choice and probe of the install directory.
 #include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <tuple>
 
+#include "installdir.h"
 #include "log.h"
 #include "options.h"
 #include "qzprofile.h"
@@ -16,7 +19,6 @@ using Args = std::vector<std::string>;
 
 namespace {
 
-// What f prints: stdout, "|", stderr.
 template <typename F>
 std::string console(F f)
 {
@@ -27,7 +29,6 @@ std::string console(F f)
     return out + "|" + testing::internal::GetCapturedStderr();
 }
 
-// Parses a command line (without argv[0]) after a reset.
 bool parse(Args args)
 {
     resetOptions();
@@ -36,26 +37,6 @@ bool parse(Args args)
     for (std::string& a : args)
         argv.push_back(a.data());
     return parseCommandLine(int(argv.size()), argv.data());
-}
-
-TEST(Log, EachVerbosityRoutesEveryClassToItsStreamAndTheFile)
-{
-    const std::tuple<bool, bool, const char*, const char*, const char*> rows[] = {
-        {false, false, "", "", "error x\n"},
-        {true, false, "[TARVO] info 1\n", "[TARVO] error x\n", "info 1\nerror x\n"},
-        {true, true, "[TARVO] info 1\n[TARVO] detail\n", "[TARVO] error x\n", "info 1\ndetail\nerror x\n"},
-    };
-    for (const auto& [verbose, veryverbose, out, err, log] : rows) {
-        resetOptions();
-        g_opts.verbose = verbose;
-        g_opts.veryverbose = veryverbose;
-        std::string printed = console([] {
-            log_msg(MT_INFO, "info %d\n", 1);
-            log_msg(MT_VV, "detail\n");
-            log_msg(MT_ERROR, "error %s\n", "x");
-        });
-        EXPECT_EQ(printed + "|" + readFile(LOG_FILE_PATH), std::string(out) + "|" + err + "|" + log);
-    }
 }
 
 // Planted in the shared /tmp: a link to another file, and a FIFO that has a reader.
@@ -76,70 +57,130 @@ TEST(Log, PlantedLinkOrFifoAtItsNameIsNeverWritten)
 }
 
 // The log holds exactly the message; the console only with verbose, as for any error.
-TEST(Options, RejectionsLogExactlyTheirMessage)
+TEST(Options, CallerLimitsAndTheLastValueWins)
 {
-    const std::pair<Args, std::string> cases[] = {
-        {{}, " Number of arguments are not sufficient \n"},
-        {{"install", "caller=app "}, "Caller should not start or end with space\n"},
+    const std::pair<Args, std::string> rejected[] = {
         {{"install", "caller=caf\xc3\xa9"}, "Caller contains non supported characters \n"},
         {{"install", "caller=" + std::string(300, 'x') + "!"}, "Caller contains non supported characters \n"},
         {{"install", "caller=" + std::string(256, 'c')}, "Caller cannot contain more than 255 characters\n"},
-        {{"install", "caller=app", "env"}, "Invalid parameter for env\n"},
     };
-    for (const auto& [args, message] : cases) {
+    for (const auto& [args, message] : rejected) {
         EXPECT_FALSE(parse(args)) << message;
         EXPECT_EQ(readFile(LOG_FILE_PATH), message);
     }
     // A verbosity word anywhere counts, even after the word that fails.
     EXPECT_EQ(console([] { parse({"install", "Verbose", "verbose"}); }),
               "|[TARVO] Unexpected command-line parameter: Verbose\n");
-}
 
-// The last value of a word wins.
-TEST(Options, EachWordFillsItsFieldAndTheLastValueWins)
-{
-    const std::tuple<Args, std::string, std::string, SetEnv, InstallMode> rows[] = {
+    const std::tuple<Args, std::string, std::string, SetEnv, InstallMode> accepted[] = {
         {{"forceremove", "env=all", "instdir=/a b/c", "caller=x"}, "x", "/a b/c", ALL, FORCEREMOVE},
         {{"remove", "verbose", "caller=app", "env=user", "instdir=/a", "instdir=/b"}, "app", "/b", USER, REMOVE},
-        {{"install", "caller=a", "caller=b", "env=none"}, "b", "", NONE, INSTALL},
         {{"install", "caller=" + std::string(255, 'c')}, std::string(255, 'c'), "", NONE, INSTALL},
         {{"caller=A-z_[09]()*&$ x", "install"}, "A-z_[09]()*&$ x", "", NONE, INSTALL},
         {{"install", "caller=app", "callerX"}, "app", "", NONE, INSTALL},  // re-checks the caller already given
-        {{"install", "caller=app", "discover", "discover"}, "app", "", NONE, INSTALL},  // only the last one goes
     };
-    for (const auto& [args, caller, dir, env, mode] : rows) {
+    for (const auto& [args, caller, dir, env, mode] : accepted) {
         EXPECT_TRUE(parse(args)) << testing::PrintToString(args);
         EXPECT_EQ(std::tie(g_opts.caller, g_opts.installDir, g_opts.setenv, g_opts.installMode),
                   std::tie(caller, dir, env, mode));
     }
-    ASSERT_TRUE(parse({"forceremove", "caller=my app", "env=all"}));
-    g_opts.verbose = true;
-    EXPECT_EQ(console(logParametersLine),
-              "[TARVO] Parameters: mode=forceremove, caller=my app, instdir=, env=all, verbose=true\n|");
 }
 
-// The global root comes from the shared profile files, set here through the profile utility.
-TEST(Discovery, SharedProfileFirstThenTheEnvironmentAndOnlyARegularRegistry)
+void start(InstallMode mode)
 {
     resetOptions();
-    g_opts.verbose = true;  // as the parser runs it
-    auto discover = [] { std::remove(LOG_FILE_PATH); console(runDiscovery); return readFile(LOG_FILE_PATH); };
-    const std::string root = freshDir("disc"), global = root + "/global", db = installDbPath(root + "/TARVO");
-    delete_temp_qzprofile();  // a discovery run earlier left an empty one
-    write_temp_qzprofile();
-    ASSERT_EQ(update_env_var_with_temp_qzprofile(("QZSHCOMP \"" + global + "\"").c_str()), 0);
-    setenv("QZSHCOMP", root.c_str(), 1);
-    std::system(("mkdir -p '" + db + "' '" + recordDir(global + "/TARVO") + "'").c_str());
-    EXPECT_EQ(discover(), "Unable to discover TARVO installation \n");  // a directory is no registry
-    rmdir(db.c_str());
-    // A line of blanks does not end the list; the last line needs no line end.
-    writeFile(db, "CurrentVersion 5.2.4\na 1\n  \nb 1");
-    EXPECT_NE(discover().find("non-global installation of TARVO in " + root + "/TARVO.\nFound & Opened .installdb\n"
-                              "CurrentVersion 5.2.4 \nExisting installations will be displayed as\ncaller Installed "
-                              "Version\na 1 \n   \nb 1 \n-----------Discovery Complete-----------\n\n"),
-              std::string::npos);
-    writeFile(installDbPath(global + "/TARVO"), "CurrentVersion 5.2.4\nx 1\n");
-    EXPECT_NE(discover().find("Found global installation of TARVO in " + global + "/TARVO.\n"), std::string::npos);
+    g_opts.verbose = g_opts.veryverbose = true;
+    g_opts.installMode = mode;
+    std::system("rm -rf /opt/* /opt/.[!.]*");
+}
+
+std::string choose(const std::string& instdir)
+{
+    std::remove(LOG_FILE_PATH);
+    std::string install, link;
+    return getInstallDir(instdir, install, link) ? install + "|" + link : "fail";
+}
+
+TEST(InstallDir, SourcesInPriorityOrder)
+{
+    start(INSTALL);
+    g_opts.setenv = USER;
+    // QZSHCOMP, then QZLIB, then instdir=; set but empty still counts as chosen.
+    const struct {
+        const char *shcomp, *lib, *instdir, *chosen, *message;
+    } rows[] = {
+        {nullptr, nullptr, "", "/opt/QZ/SharedComponents/TARVO|/opt/QZ/SharedComponents/lib", "Using default installation directory\n"},
+        {nullptr, nullptr, "/data/", "/data/TARVO|/data/lib", "Using user specified install directory\n"},
+        {nullptr, nullptr, "data", "fail", "Can not use install directory specified by user\n"},
+        {nullptr, "/srv/shared/lib", "/data", "/srv/shared/TARVO|/srv/shared/lib", "Using install directory as specified by environment variable QZLIB\n"},
+        {nullptr, "lib", "/data", "fail", "Can not use install directory specified by environment variable QZLIB\n"},
+        {"/srv/shared", "lib", "/data", "/srv/shared/TARVO|/srv/shared/lib", "Using install directory as specified by QZSHCOMP\n"},
+        {"", "/srv/other/lib", "/data", "fail", "Can not use install directory as specified by QZSHCOMP\n"},
+    };
+    for (const auto& row : rows) {
+        row.shcomp ? setenv("QZSHCOMP", row.shcomp, 1) : unsetenv("QZSHCOMP");
+        row.lib ? setenv("QZLIB", row.lib, 1) : unsetenv("QZLIB");
+        EXPECT_EQ(choose(row.instdir), row.chosen) << row.instdir;
+        EXPECT_TRUE(logged(row.message)) << row.message;
+    }
+    unsetenv("QZLIB");
+
+    // The shared profile files count for every mode but env=user, which reads the process's own.
+    ASSERT_EQ(write_temp_qzprofile(), 1);
+    ASSERT_EQ(update_env_var_with_temp_qzprofile("QZSHCOMP \"/srv/profile\""), 0);
+    setenv("QZSHCOMP", "/srv/process", 1);
+    for (SetEnv mode : {NONE, ALL, USER}) {
+        g_opts.setenv = mode;
+        EXPECT_EQ(choose(""), mode == USER ? "/srv/process/TARVO|/srv/process/lib" : "/srv/profile/TARVO|/srv/profile/lib");
+    }
+}
+
+// The probe writes its test file in the nearest existing directory, through no link and only as root.
+TEST(InstallDir, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
+{
+    start(REMOVE);
+    EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO/"));
+    EXPECT_TRUE(logged("Proper permissions are set for installation directory \n") && !exists("/opt/kawabonka"));
+    EXPECT_FALSE(Check_InstallDir_Attr("nowhere/TARVO"));
+    EXPECT_TRUE(logged("Installation directory is not proper \n"));
+
+    std::system("mkdir -p /opt/QZ/SharedComponents && touch /opt/QZ/SharedComponents/ORVAN_test");
+    EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO"));
+    EXPECT_TRUE(logged("Check Permissions and relaunch installer\n") && !exists("/opt/QZ/SharedComponents/kawabonka"));
+    std::system("rm -rf /opt/QZ");
+
+    writeFile("/tmp/victim", "keep\n");
+    ASSERT_EQ(symlink("/tmp/victim", "/opt/kawabonka") + symlink("/tmp/nothing-here", "/tmp/kawabonka"), 0);
+    EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
+    EXPECT_FALSE(Check_InstallDir_Attr("/tmp/tarvo-nowhere/TARVO"));  // probes in /tmp itself
+    EXPECT_TRUE(readFile("/tmp/victim") == "keep\n" && !exists("/tmp/nothing-here"));
+    // A regular file of that name is someone's: the probe may use it but leaves it in place.
+    std::system("rm /tmp/kawabonka /opt/kawabonka && echo theirs >/opt/kawabonka");
+    EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
+    EXPECT_EQ(readFile("/opt/kawabonka"), "theirs\n");
+    std::remove("/opt/kawabonka");
+
+    pid_t child = fork();
+    if (child == 0)
+        _exit(setgroups(0, nullptr) || setgid(65534) || setuid(65534) ? 2 : Check_InstallDir_Attr("/opt/QZ/TARVO"));
+    EXPECT_TRUE(exitCodeOf(child) == 0 && !exists("/opt/kawabonka")) << "an unprivileged user cannot probe under /opt";
+}
+
+TEST(InstallDir, InstallNeedsMoreThan17000KiBFree)
+{
+    start(INSTALL);
+    std::system("mkdir -p /tmp/fs");
+    // An empty tmpfs has its whole size free, in pages of 4 KiB.
+    const std::tuple<InstallMode, const char*, const char*> rows[] = {
+        {INSTALL, "size=17000k", "Insufficient Disk space\n"}, {INSTALL, "size=17004k", "Disk space is available\n"}, {REMOVE, "size=4k", nullptr}};
+    for (const auto& [mode, size, message] : rows) {
+        ASSERT_EQ(mount("tarvo-space", "/tmp/fs", "tmpfs", 0, size), 0);
+        std::remove(LOG_FILE_PATH);
+        g_opts.installMode = mode;
+        EXPECT_EQ(Check_InstallDir_Attr("/tmp/fs/TARVO"), std::string(size) != "size=17000k") << size;
+        EXPECT_TRUE(message ? logged(message) : !logged("Disk space")) << size;
+        umount("/tmp/fs");
+    }
 }
 
 }  // namespace

@@ -61,14 +61,10 @@ TEST(Payload, CatalogTable)
         bool streams = true;
     } rows[] = {
         {image + one + "123456\n", noSemicolon, ""},  // six digits put the ";" out of reach
-        {"plain\n", noSemicolon, ""},
         {image + one + "\n", noLength, ""},
-        {image + one + "0\n", noLength, ""},
         {image + one + "1\n", badTrailer, ""},  // even an empty catalog holds its ";"
-        {image + one + "2 7\n", badTrailer, ""},
         {one + "99\n", "Unable to read data from the starting of data section embedded in file \n", ""},
         {image + withTrailer(big), "", big},
-        {image + withTrailer(";"), "", ""},
         {image + withTrailer(P + "a=4;;" + P + "b=8;"), "File size retrived from data section is not correct:0 \n", one},
         {image + withTrailer(P + "a=4;" + P + "a=8;"), damaged + "the catalog names " + P + "a twice\n", one},
         {image + withTrailer(P + "a=8;" + P + "b=8;"), damaged + "the stream of " + P + "b" + notBetween, P + "a=8;" + P + "b=8;"},
@@ -86,10 +82,6 @@ TEST(Payload, CatalogTable)
         EXPECT_EQ(readFile(LOG_FILE_PATH), row.log);
         EXPECT_EQ(entries(fc) + fc.strFilename, "kept=0;" + row.entries + kit);
     }
-    FileCollection fc;
-    resetOptions();
-    EXPECT_EQ(processDataTable(dir + "/missing", fc), 1);
-    EXPECT_EQ(readFile(LOG_FILE_PATH), "Could not open file " + dir + "/missing for reading\n");
 }
 
 TEST(PayloadPath, AcceptsOnlyNamesThatCanBeInstalledUpdatedAndRemoved)
@@ -133,9 +125,6 @@ TEST(Payload, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
     fails(offA, dir + "/no/dir/out", "Error writing to file " + dir + "/no/dir/out\n");
     writeFile(kit, image + a.substr(0, a.size() - 20));
     fails(offA, tmp, noExtract);
-    fc.strFilename = dir + "/missing";
-    fails(offA, dir + "/out", "Could not open file " + dir + "/missing for reading\n");
-    EXPECT_FALSE(exists(dir + "/out"));
 
     // A length one digit off that lands on an entry boundary hides the first entry; the streams show it.
     resetOptions();
@@ -149,7 +138,6 @@ TEST(Payload, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
 
 const std::string placeDir = "/tmp/t_place";
 
-// A fresh verbose run, with a umask that the installed modes must not depend on.
 void start()
 {
     resetOptions();
@@ -159,7 +147,6 @@ void start()
     umask(077);
 }
 
-// A fake installer file: image bytes, then one bzip2 stream per payload file.
 FileCollection make(const Payload& payload)
 {
     FileCollection fc;
@@ -179,7 +166,6 @@ bool install(const Payload& payload)
     return installFiles(placeDir, fc, fc.files);
 }
 
-// Every entry of `placeDir` with its content: "name=content;" or "name/;".
 std::string tree()
 {
     std::map<std::string, std::string> entries;
@@ -191,24 +177,15 @@ std::string tree()
     return out;
 }
 
-TEST(Placement, CreateDirectoryPath)
+TEST(Placement, MakesDirectoriesAndPlacesNewFilesThenReplacesThem)
 {
     start();
     EXPECT_EQ(createDirectoryPath(placeDir + "/a//b"), 0);
     EXPECT_EQ(modeOf(placeDir + "/a") + modeOf(placeDir + "/a/b"), 2 * 0755u);
-    EXPECT_EQ(readFile(LOG_FILE_PATH), "Created directory " + placeDir + "/a//\nCreated directory " + placeDir + "/a//b\n");
-    EXPECT_EQ(createDirectoryPath(""), 1);
-}
 
-TEST(Placement, PlacesNewFilesThenReplacesThem)
-{
-    start();
-    EXPECT_TRUE(install({}));
-    EXPECT_EQ(tree(), "");
     // The legacy library goes in under its versioned name.
     EXPECT_TRUE(install({{"liborvan2.so", "legacy\n"}, {"cfg", ""}}));
-    EXPECT_EQ(tree(), "cfg=;liborvan2.2.4.so=legacy\n;");
-    EXPECT_TRUE(logged("has been moved to " + placeDir + "/cfg [1]\n"));
+    EXPECT_EQ(tree(), "a/;cfg=;liborvan2.2.4.so=legacy\n;");
 
     // Replacing: cfg goes through its backup name; the hook takes liborvan's temporary file away.
     chmod((placeDir + "/cfg").c_str(), 0600);
@@ -218,8 +195,7 @@ TEST(Placement, PlacesNewFilesThenReplacesThem)
                 unlink(e.path().c_str());
     };
     EXPECT_TRUE(install({{"b", "new b"}, {"cfg", "new cfg"}, {"liborvan2.so", "lost"}}));
-    EXPECT_EQ(tree(), "b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;");
-    EXPECT_TRUE(logged("has been moved to " + placeDir + "/cfg [6]\n"));
+    EXPECT_EQ(tree(), "a/;b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;");
     EXPECT_TRUE(logged("File " + placeDir + "/liborvan2.2.4.so can not be installed by this setup file, hence it has been left as it is \n"));
     for (const char* name : {"b", "cfg", "liborvan2.2.4.so"})
         EXPECT_EQ(modeOf(placeDir + "/" + name), 0755u) << name;
@@ -230,8 +206,7 @@ TEST(Placement, ALevelWhoseSubdirectoryCannotBeMadeStopsBeforeItsOwnFiles)
     start();
     writeFile(placeDir + "/b", "a regular file where a directory belongs");
     FileCollection fc = make({{"top", "t"}, {"b/f", "f"}});
-    g_opts = opts();
-    std::remove(LOG_FILE_PATH);
+    resetOptions();  // errors only
     EXPECT_FALSE(installStructure(placeDir, fc, fc.files));
     EXPECT_EQ(tree(), "b=a regular file where a directory belongs;");
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to create installation directory\nA component of the installation path was not a directory\n");

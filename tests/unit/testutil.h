@@ -3,6 +3,7 @@
 
 #include <bzlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -23,8 +24,7 @@ inline std::string readFile(const std::string& path)
 
 inline void writeFile(const std::string& path, const std::string& content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 inline bool exists(const std::string& path)
@@ -54,9 +54,12 @@ inline void resetOptions()
     std::remove(LOG_FILE_PATH);
 }
 
-}  // namespace testutil
-
-namespace testutil {
+inline int exitCodeOf(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 inline bool logged(const std::string& text) { return readFile(LOG_FILE_PATH).find(text) != std::string::npos; }
 
@@ -64,8 +67,7 @@ inline std::string bzip2(const std::string& data)
 {
     unsigned int size = unsigned(data.size() + data.size() / 100 + 600);
     std::string out(size, '\0');
-    if (BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()), unsigned(data.size()), 9, 0, 0) != BZ_OK)
-        return "";
+    BZ2_bzBuffToBuffCompress(&out[0], &size, const_cast<char*>(data.data()), unsigned(data.size()), 9, 0, 0);
     out.resize(size);
     return out;
 }
