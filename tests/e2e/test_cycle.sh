@@ -17,24 +17,14 @@ expect_rc 0 "installed uninstaller removes"
 expect_absent /opt/QZ /etc/profile.QZ
 cd / && rmdir /tmp/elsewhere
 
-# Started through PATH, the kit still finds its payload (a runner needs a path).
-if [ -z "$RUN" ]; then
-    mkdir -p /tmp/bin && cp "$KIT" /tmp/bin/kit_on_path
-    PATH=/tmp/bin:$PATH run_kit kit_on_path install caller=PATHAPP
-    expect_rc 0 "kit started through PATH"
-    expect_installed "$KIT" "$DEFAULT_DIR"
-    PATH=/tmp/bin:$PATH run_kit kit_on_path remove caller=PATHAPP
-    expect_rc 0 "removal through PATH"
-    rm -rf /tmp/bin
-fi
-
 # Upgrade from an older recorded version by a second caller: placed again, obsolete files deleted.
-kit_ok install caller=APP1 env=all
+# The first install is by a kit started through PATH, which still finds its payload (a runner needs a path).
+k=$KIT; [ -n "$RUN" ] || { mkdir -p /tmp/bin && cp "$KIT" /tmp/bin/kit_on_path && k=kit_on_path; }
+PATH=/tmp/bin:$PATH run_kit "$k" install caller=APP1 env=all
+expect_rc 0 "install by $k"
 sed -i 's/^CurrentVersion .*/CurrentVersion 5.2.3/' "$R/.installdb"
 touch "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so" "$R/lib/libccme_base.so.1"
-inode=$(stat -c %i "$R/lib/libtarvo.so")
 kit_ok install caller=APP2 env=all
-check "payload placed again on upgrade" test "$(stat -c %i "$R/lib/libtarvo.so")" != "$inode"
 expect_absent "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so"
 expect_present "$R/lib/libccme_base.so.1" && rm "$R/lib/libccme_base.so.1"
 expect_db "CurrentVersion 5.2.4" "APP1 5.2.4" "APP2 5.2.4"
@@ -42,6 +32,5 @@ kit_ok remove caller=APP1 env=all
 kit_ok remove caller=APP2 env=all
 rm -f /etc/*.vornbackup "$HOME/.profile.vornbackup" $LOG $OUT $ERR
 after=$(machine_state)
-check "machine as it was (apart from login-file backups)" test "$after" = "$before"
-[ "$after" = "$before" ] || diff <(echo "$before") <(echo "$after") >&2
+check "machine as it was, but for login-file backups: $(diff <(echo "$before") <(echo "$after"))" test "$after" = "$before"
 finish

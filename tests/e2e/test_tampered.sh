@@ -105,7 +105,6 @@ while IFS='|' read -r how root; do
     case $how in
     instdir) set -- "instdir=$root" ;;
     QZSHCOMP) set -- ; export QZSHCOMP=$root ;;
-    QZLIB) set -- ; export QZLIB=$root/lib ;;
     esac
     kit_ok install caller=APP1 env=user "$@"
     for sh in bash dash; do check "$sh -l reads $root" test "$(login_vars "$sh")" = "$root|$root/lib|$root/bin"; done
@@ -116,7 +115,6 @@ while IFS='|' read -r how root; do
 done <<EOF_ROOTS
 instdir|/opt/$code
 QZSHCOMP|/opt/c$code
-QZLIB|/opt/d$code
 EOF_ROOTS
 
 # A $HOME/.profile that root may not read (as on an NFS home with root squashed) is left as it was.
