@@ -32,48 +32,46 @@ remove  openat                    EIO 60
 '
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 
-# Start of the upgrade: an older release, other bytes in every file, installed for APP1.
+# Start of the upgrade: an older release, other bytes in every file, obsolete crypto files, installed for APP1.
 kit_ok install caller=APP1
 (cd "$DEFAULT_DIR" && for p in $PAYLOAD_PATHS; do echo "old $p" > "$p"; done && md5sum $PAYLOAD_PATHS) > "$W/sums"
 printf 'CurrentVersion 5.2.3\nAPP1 5.2.3\n' > "$R/.installdb"
+touch "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so" "$R/lib/libccme_base.so.1"
 cp -a /opt/QZ "$W/install.tree"
 DAT=$(cat "$R/files.dat")
 syscall_counts $ALL_CALLS "$KIT" install caller=APP2 > "$W/install.counts"
 expect_installed "$KIT" "$DEFAULT_DIR"
+expect_absent "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so"
 (cd "$DEFAULT_DIR" && md5sum $PAYLOAD_PATHS) >> "$W/sums"
 (cd "$DEFAULT_DIR" && find . | sort) > "$W/install.list"
-check "clean upgrade" test "$(cat "$R/.installdb")" = $'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4'
+expect_present "$R/lib/libccme_base.so.1" && rm "$R/lib/libccme_base.so.1"
 # Start of the removal: the new release with APP2 as its last dependant.
 kit_ok remove caller=APP1
 cp -a /opt/QZ "$W/remove.tree"
 syscall_counts $ALL_CALLS "$KIT" remove caller=APP2 > "$W/remove.counts"
 expect_absent "$DEFAULT_DIR"
 
-# Every payload path holds the whole old or the whole new file; a removal may have deleted it.
-files_whole() {  # files_whole phase what
-    local sums
+# whole phase what: every payload path holds the whole old or new file (a removal may have deleted it),
+# each record what some complete step leaves; during a removal, files.dat may list fewer paths.
+whole() {
+    local sums db dat
     sums=$(cd "$DEFAULT_DIR" 2>/dev/null && md5sum $PAYLOAD_PATHS 2>/dev/null)
     if grep -vxF -f "$W/sums" <<<"$sums" | grep -q .; then fail "$2: a torn file: $(grep -vxF -f "$W/sums" <<<"$sums")"
     elif [ "$1" = install ] && [ "$(grep -c . <<<"$sums")" != 7 ]; then fail "$2: a payload file is missing"
     else pass; fi
-}
-# Each record holds what some complete step leaves; during a removal, files.dat may list fewer paths.
-records_whole() {  # records_whole phase what
-    local db dat
     db=$(cat "$R/.installdb" 2>/dev/null || echo absent)
     dat=$(cat "$R/files.dat" 2>/dev/null || echo absent)
     case $1:$db in install:$'CurrentVersion 5.2.3\nAPP1 5.2.3' | install:$'CurrentVersion 5.2.4\nAPP1 5.2.3' | \
         install:$'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4' | remove:absent | remove:'CurrentVersion 5.2.4' | \
         remove:$'CurrentVersion 5.2.4\nAPP2 5.2.4') pass ;; *) fail "$2: .installdb holds: $db" ;; esac
-    # What is left of files.dat is its complete content with some lines taken out (none on install).
     if [ "$dat" = "$DAT" ] || { [ "$1" = remove ] && { [ "$dat" = absent ] || { [ -z "$(tail -c1 "$R/files.dat")" ] &&
         awk 'NR == FNR { want[++n] = $0; next } { do i++; while (i <= n && want[i] != $0); if (i > n) bad = 1 }
              END { exit bad }' <(printf '%s\n' "$DAT") "$R/files.dat"; }; }; }; then pass
     else fail "$2: files.dat holds: $dat"; fi
 }
 
-# A finished install: new files, final records (with $3, nothing else); a finished removal: nothing left.
-finished() {  # finished phase what [listing]
+# finished phase what [listing]: an install's new files, final records (with listing, nothing else); a removal's nothing.
+finished() {
     if [ "$1" = remove ]; then
         # Directories above the record directory may stay when they cannot be removed: others share them.
         check "$2: the installation is gone (left: $(find "$R" "$DEFAULT_DIR" ! -type d 2>/dev/null | head -3))" \
@@ -86,8 +84,8 @@ finished() {  # finished phase what [listing]
         test "$(cd "$DEFAULT_DIR" && find . | sort)" = "$(cat "$W/install.list")"
 }
 
-# "fault syscall when" of each point of a row; a syscall that the clean run never makes gets none.
-row_points() {  # row_points phase calls faults-and-percents...
+# row_points phase calls faults-and-percents... : "fault syscall when" of each point; none for a syscall never made.
+row_points() {
     local phase=$1 call; shift
     for call in ${1//,/ }; do
         awk -v c="$call" -v p="${*:2}" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
@@ -110,9 +108,7 @@ while read -r -u 3 phase calls faults; do
         # An install's last rename registers the caller.
         [ "$phase $call $fault $when" != "install rename EIO $(awk '$1 == "rename" { print $2 }' "$W/install.counts")" ] ||
             expect_contains $LOG "Failed to add dependency on TARVO"
-        files_whole "$phase" "$what"
-        records_whole "$phase" "$what"
-
+        whole "$phase" "$what"
         # The clean rerun: an install as before; a removal by its caller while still registered, else by any.
         caller=APP2
         if [ "$phase" = remove ]; then

@@ -7,12 +7,9 @@ fresh() { rm -rf /opt/QZ $LOG; kit_ok install caller=APP1; }
 for rerun in remove forceremove; do
     fresh
     mount --bind "$R/lib" "$R/lib" && mount -o remount,bind,ro "$R/lib"
-    kit_fails remove caller=APP1
-    expect_contains $LOG "Failed to remove file $R/lib/libtarvo.so, must be done manually."
-    expect_absent "$R/uninstaller"
+    kit_fails_logging "Failed to remove file $R/lib/libtarvo.so, must be done manually." remove caller=APP1
     # Only what is still there stays listed.
     expect_file "$R/files.dat" "$(grep /lib/ <<<"$PAYLOAD_PATHS")"$'\n'
-    expect_db "CurrentVersion 5.2.4"
     umount "$R/lib"
     kit_ok "$rerun" caller=LATECOMER
     expect_absent /opt/QZ
@@ -25,8 +22,7 @@ fresh
 mkdir /tmp/empty
 for plant in "echo mine > $R/tarvo/log/note" "ln -s /tmp/empty $R/lib/evil"; do
     eval "$plant"
-    kit_fails remove caller=LATE
-    expect_contains $LOG "Removal requested by LATE, but there appears to be no installation."
+    kit_fails_logging "Removal requested by LATE, but there appears to be no installation." remove caller=LATE
     check "$plant: kept" test -e "$R/tarvo/log/note" -o -L "$R/lib/evil"
     rm -f "$R/tarvo/log/note" "$R/lib/evil"
 done
@@ -46,8 +42,7 @@ fresh
 echo saved | tee "$R/.installdb.backup" > "$R/.files.dat.saved1"
 kit_ok install caller=APP2
 expect_absent "$R/.tarvotmp.Ab12Cd"
-expect_file "$R/.installdb.backup" $'saved\n'
-expect_file "$R/.files.dat.saved1" $'saved\n'
+check "an administrator's copies stay" test "$(cat "$R/.installdb.backup" "$R/.files.dat.saved1")" = $'saved\nsaved'
 
 # Out of memory ends the run like any failure. (The sanitizers cannot run under a memory limit.)
 if ! ldd "$KIT" 2>/dev/null | grep -q libasan; then
