@@ -11,7 +11,6 @@ old_release() {
 }
 first=$("$TOOL" list "$KIT" | head -1 | cut -f1)
 last_off=$("$TOOL" list "$KIT" | tail -1 | cut -f2)
-damaged="The installer file is damaged: "
 # Each kit is this one with a python statement applied to its bytes b; recatalog(old, new) edits the catalog.
 while IFS='|' read -r kit edit message; do
     python3 - "$KIT" "/tmp/$kit.bin" "$edit" <<'PY' && chmod +x "/tmp/$kit.bin"
@@ -21,9 +20,8 @@ n = int(b[b.rindex(b";") + 1:-1])
 start = len(b) - len(str(n)) - n
 catalog = bytes(b[start:start + n - 1])
 def recatalog(old, new):
-    global b
     c = catalog.replace(old, new, 1)
-    b = b[:start] + c + str(len(c) + 1).encode() + b"\n"
+    return b[:start] + c + str(len(c) + 1).encode() + b"\n"
 exec(sys.argv[3])
 open(sys.argv[2], "wb").write(b)
 PY
@@ -36,11 +34,10 @@ PY
     expect_absent /etc/evil
     expect_no_leftovers
 done <<EOF_KITS
-truncated|b = b[:-1]|${damaged}it does not end in the catalog length and a line feed
-trailer_digit|b[-2] ^= 1|${damaged}catalog path
+truncated|b = b[:-1]|The installer file is damaged: it does not end in the catalog length and a line feed
 separator|b[start + catalog.index(b";")] ^= 1|is not a path, "=" and an offset
-dotdot|recatalog(b'$first=', b'TARVO5/Linux/ppc64/64/../../../../../../../../../../../../etc/evil=')|holds ".."
-absolute|recatalog(b'$first=', b'/etc/evil=')|${damaged}catalog path /etc/evil does not begin with
+dotdot|b = recatalog(b'$first=', b'TARVO5/Linux/ppc64/64/../../../../../../../../../../../../etc/evil=')|holds ".."
+absolute|b = recatalog(b'$first=', b'/etc/evil=')|catalog path /etc/evil does not begin with
 last_stream|b[$last_off + 5000:$last_off + 5004] = b'\xff\xff\xff\xff'|Failed to decompress uninstaller to $R/pk.
 EOF_KITS
 # A removal reads the catalog only for its paths, so a bad stream does not stand in its way.
