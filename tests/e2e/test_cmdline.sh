@@ -31,8 +31,6 @@ expect_contains $LOG "Install unsuccessful, return value is 3"
 kit_fails verbose remove caller=app remove
 expect_contains "$ERR" "[TARVO] Installation mode may be specified only once" "[TARVO] $USAGE" "[TARVO] Remove unsuccessful, return value is 3"
 
-kit_ok discover
-expect_file "$OUT" $'[TARVO] Unable to discover TARVO installation \n'
 # install ... discover: the report, then a quiet install.
 kit_ok install caller=APP1 env=all discover
 expect_file "$OUT" $'[TARVO] Unable to discover TARVO installation \n'

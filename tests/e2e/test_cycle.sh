@@ -6,16 +6,14 @@ before=$(machine_state)
 
 # Started through PATH, the kit still finds its payload (a runner needs a path); env=all reaches login shells.
 k=$KIT; [ -n "$RUN" ] || { mkdir -p /tmp/bin && cp "$KIT" /tmp/bin/kit_on_path && k=kit_on_path; }
-PATH=/tmp/bin:$PATH run_kit "$k" install caller=APP1 env=all
-expect_rc 0 "install by $k"
+PATH=/tmp/bin:$PATH expect_run 0 "$k" install caller=APP1 env=all
 kit_ok install caller=APP2 env=all
 for sh in bash dash tcsh; do check "$sh -l sees the variables" test "$(login_vars "$sh")" = "$VALUES"; done
 # The installed uninstaller, from anywhere, removes and installs nothing.
 mkdir -p /tmp/elsewhere && cd /tmp/elsewhere
-run_kit "$R/uninstaller" install caller=X verbose
-expect_rc 3 "uninstaller refuses install"
+expect_run 3 "$R/uninstaller" install caller=X verbose
 expect_contains "$ERR" "Usage: uninstaller <install|remove> caller=<CallerID> [options...]"
-for c in APP1 APP2; do run_kit "$R/uninstaller" remove caller=$c env=all; expect_rc 0 "uninstaller removes $c"; done
+for c in APP1 APP2; do expect_run 0 "$R/uninstaller" remove caller=$c env=all; done
 cd / && rm -f /etc/*.vornbackup "$HOME/.profile.vornbackup" $LOG $OUT $ERR
 after=$(machine_state)
 check "machine as it was, but for login-file backups: $(diff <(echo "$before") <(echo "$after"))" test "$after" = "$before"

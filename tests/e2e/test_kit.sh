@@ -10,21 +10,17 @@ build() { "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W
 check "built kit verifies" "$TOOL" verify "$KIT"
 "$TOOL" list "$KIT" > "$W/list" || fail "list failed"
 check "list shows the seven paths in order" [ "$(cut -f1 "$W/list")" = "$PATHS" ]
-# A changed byte inside the third stream names that entry; a kit without its final line feed has no trailer.
+# A changed byte inside the third stream names that entry.
 read -r offset size < <(sed -n 3p "$W/list" | cut -f2,3)
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[2])] ^= 1; open(sys.argv[3], "wb").write(b)' \
     "$KIT" $((offset + size / 2)) "$W/bad.bin"
 expect_status 1 "verify of a damaged kit" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
 expect_contains "$W/err" "entry 3 (TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto.so)"
-head -c -1 "$KIT" > "$W/cut.bin"
-expect_status 1 "verify without trailer" "$TOOL" verify "$W/cut.bin"
 
 # A rebuild with any -j, elsewhere than beside the manifest, equals the build's own.
 cp "$TARVO_BUILD/tarvo_setup" "$W/prog" && chmod 0750 "$W/prog"
-for j in 1 3; do
-    check "rebuild with -j $j" "$TOOL" build -j "$j" --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
-    check "rebuild with -j $j is byte-identical" cmp -s "$W/k1" "$KIT"
-done
+check "rebuild with -j 1" "$TOOL" build -j 1 --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
+check "rebuild with -j 1 is byte-identical" cmp -s "$W/k1" "$KIT"
 expect_status 1 "-j 0 is refused" "$TOOL" build -j 0 --program "$W/prog" --manifest "$MANIFEST" --out "$W/k1"
 
 # Refusals leave an earlier output as it was and no temporary file; names by the installer's own rule.
@@ -63,8 +59,4 @@ check "catalog-only file is the program, then the catalog tail" \
     cmp -s <(cat "$TARVO_BUILD/uninstaller"; echo "$want$((${#want} + 1))") "$PAYLOAD/uninstaller"
 check "catalog-only build" "$TOOL" catalog-only --program "$TARVO_BUILD/uninstaller" --manifest "$MANIFEST" --out "$W/u"
 check "catalog-only is reproducible" cmp -s "$W/u" "$PAYLOAD/uninstaller"
-printf '/abs\tx\n' > "$W/r/manifest"
-expect_status 1 "catalog-only refuses an absolute path" \
-    "$TOOL" catalog-only --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/u"
-expect_absent "$W/r/u"
 finish

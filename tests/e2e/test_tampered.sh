@@ -27,8 +27,7 @@ open(sys.argv[2], "wb").write(b)
 PY
     old_release
     before=$(tree_state /opt)
-    run_kit "/tmp/$kit.bin" install caller=APP2
-    expect_rc 3 "$kit"
+    expect_run 3 "/tmp/$kit.bin" install caller=APP2
     expect_contains $LOG "$message" "Install unsuccessful, return value is 3"
     check "$kit: the earlier release is intact" test "$(tree_state /opt)" = "$before"
     expect_absent /etc/evil
@@ -41,8 +40,7 @@ absolute|b = recatalog(b'$first=', b'/etc/evil=')|catalog path /etc/evil does no
 last_stream|b[$last_off + 5000:$last_off + 5004] = b'\xff\xff\xff\xff'|Failed to decompress uninstaller to $R/pk.
 EOF_KITS
 # A removal reads the catalog only for its paths, so a bad stream does not stand in its way.
-run_kit /tmp/last_stream.bin remove caller=APP1
-expect_rc 0 "remove with a bad last stream"
+expect_run 0 /tmp/last_stream.bin remove caller=APP1
 
 # A link in the tree is never followed: not by the clean-up ...
 kit_ok install caller=APP1
@@ -84,8 +82,7 @@ for case in "$LOCK fifo 0" "$LOCK link 0" "$LOG fifo 3" "$LOG link 3"; do
     as_nobody sh -c 'echo keep >/tmp/victim'
     [ "$name" = $LOG ] && hold_lock "$holder"
     if [ "$kind" = fifo ]; then as_nobody mkfifo "$name"; else as_nobody ln /tmp/victim "$name"; fi
-    run_kit timeout 20 "$KIT" install caller=APP1
-    expect_rc "$want" "$kind at $name"
+    expect_run "$want" timeout 20 "$KIT" install caller=APP1
     expect_file /tmp/victim $'keep\n'
     [ "$name" = $LOG ] || expect_absent $LOCK
 done
@@ -110,8 +107,7 @@ done
 rm -rf /opt/QZ
 printf 'PS1=x\nmine\n' >"$HOME/.profile"
 chmod 0200 "$HOME/.profile"
-run_kit timeout 20 setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search "$KIT" install caller=APP1 env=user
-expect_rc 3 "install with an unreadable profile"
+expect_run 3 timeout 20 setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search "$KIT" install caller=APP1 env=user
 expect_contains $LOG "Unable to read $HOME/.profile, environment variable setting failed"
 expect_file "$HOME/.profile" $'PS1=x\nmine\n'
 finish
