@@ -5,16 +5,13 @@ cd "$TARVO_SRC/deploy/ansible" || exit 1
 export ANSIBLE_CONFIG=$PWD/ansible.cfg ANSIBLE_NOCOLOR=1
 # Ansible would take the remote temporaries below root's real home (~root), not $HOME.
 export ANSIBLE_HOME=$HOME/.ansible ANSIBLE_LOCAL_TEMP=$HOME/.ansible/tmp ANSIBLE_REMOTE_TMP=$HOME/.ansible/tmp
-CACHE=$HOME/kits
-PLAY=/tmp/.t_play
+CACHE=$HOME/kits PLAY=/tmp/.t_play
 # play "what" CALLERS-JSON changed=N failed=N [ansible-playbook options...] : the recap must say so.
 play() {
     local what=$1 callers=$2 want; shift 2
     ansible-playbook -c local -i localhost, -e ansible_become=false -e tarvo_hosts=localhost -e "tarvo_kit_cache=$CACHE" \
         -e "tarvo_kit=$KIT" -e "{\"tarvo_callers\": $callers}" "${@:3}" site.yml >"$PLAY" 2>&1
-    for want in "$1" "$2"; do
-        check "$what: $want"$'\n'"$(cat "$PLAY")" test "$(grep -o "${want%=*}=[0-9]*" "$PLAY" | tail -1)" = "$want"
-    done
+    for want in "$1" "$2"; do check "$what: $want"$'\n'"$(cat "$PLAY")" test "$(grep -o "${want%=*}=[0-9]*" "$PLAY" | tail -1)" = "$want"; done
 }
 cached() { echo "$CACHE/$(printf %s "$1" | sha1sum | cut -c1-40)"; }
 BOTH='[{"caller": "APP1", "env": "all"}, {"caller": "my app(2)"}]'

@@ -13,8 +13,7 @@ touch "$B/dev/null" && mount --bind /dev/null "$B/dev/null"
 printf 'PATH=/usr/bin:/bin\n' > "$B/etc/profile"
 cp "$KIT" "$B/kit"
 check "the root has no libbz2 and no C++ runtime" test -z "$(find "$B" -name 'libbz2*' -o -name 'libstdc++*' -o -name 'libgcc_s*')"
-CHROOT=$(command -v chroot)
-in_root() { env -i HOME=/root PATH=/usr/bin:/bin "$CHROOT" "$B" "$@"; }
+in_root() { env -i HOME=/root PATH=/usr/bin:/bin "$(command -v chroot)" "$B" "$@"; }
 # shellcheck disable=SC2016 # the login shell expands them
 bare_login() { in_root /bin/sh -l -c 'echo "$QZSHCOMP|$QZLIB|$QZBIN"'; }
 

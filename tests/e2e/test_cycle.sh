@@ -9,7 +9,6 @@ k=$KIT; [ -n "$RUN" ] || { mkdir -p /tmp/bin && cp "$KIT" /tmp/bin/kit_on_path &
 PATH=/tmp/bin:$PATH expect_run 0 "$k" install caller=APP1 env=all
 kit_ok install caller=APP2 env=all
 for sh in bash dash tcsh; do check "$sh -l sees the variables" test "$(login_vars "$sh")" = "$VALUES"; done
-# The installed uninstaller, from anywhere, removes and installs nothing.
 mkdir -p /tmp/elsewhere && cd /tmp/elsewhere
 expect_run 3 "$R/uninstaller" install caller=X verbose
 expect_contains "$ERR" "Usage: uninstaller <install|remove> caller=<CallerID> [options...]"

@@ -20,13 +20,11 @@ install rename,renameat,renameat2 EIO 1 15 30 45 60 75 90 100 KILL 5 20 35 50 65
 install unlink,unlinkat           EROFS 30 70 100 KILL 50 100
 install link,linkat,mkdir,mkdirat EIO 50 KILL 50
 install write                     ENOSPC 30 60 95 KILL 45 90
-install fsync,fdatasync           EIO 20 60 100 KILL 40 80
-install openat                    EACCES 35 70 100 KILL 55 90
+install fsync,fdatasync,openat    EIO 20 60 100 KILL 40 80
 remove  unlink,unlinkat           EIO 1 25 50 70 80 100 KILL 10 30 55 65 75 80 90 100
 remove  rmdir                     EBUSY 1 50 100 KILL 30 80
 remove  rename,renameat,renameat2,fsync,fdatasync EIO 100 KILL 100
-remove  write                     KILL 50
-remove  openat                    EIO 60
+remove  write,openat              EIO 60 KILL 50
 '
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 

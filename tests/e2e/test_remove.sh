@@ -5,18 +5,17 @@ install_for() { local c; for c in "$@"; do kit_ok install caller="$c"; done; }
 
 kit_fails_logging "Removal requested by APP1, but there appears to be no installation." remove caller=APP1
 
-# Of two callers one leaves: nothing removed. An unregistered caller is refused.
+# Of two callers one leaves: nothing removed; an unregistered caller is refused; a forced removal while another
+# dependant remains takes only its caller's line; the last one out takes everything, /opt/QZ included.
 install_for APP1 APP2
 kit_ok remove caller=APP1 verbose
 expect_contains "$OUT" "[TARVO] There are 1 remaining dependencies, so nothing will be removed."
 expect_db "CurrentVersion 5.2.4" "APP2 5.2.4"
 expect_installed "$KIT" "$DEFAULT_DIR"
 kit_fails_logging "Removal requested by NOBODY which is not in dependency list." remove caller=NOBODY
-# forceremove while another dependant remains: only the caller's line goes.
 install_for APP3
 kit_ok forceremove caller=APP3
 expect_db "CurrentVersion 5.2.4" "APP2 5.2.4"
-# The last one leaves: everything goes, /opt/QZ included.
 kit_ok remove caller=APP2 veryverbose
 expect_contains "$OUT" "[TARVO] No remaining dependencies so TARVO will be removed."
 expect_absent /opt/QZ

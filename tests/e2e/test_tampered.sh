@@ -93,7 +93,6 @@ code='b`touch /tmp/ran1`"q\w$(touch /tmp/ran2)$HOME'
 for root in "/opt/$code" "/opt/c$code"; do
     rm -rf /opt/* /tmp/ran*
     printf 'PS1=x\n' >"$HOME/.profile"
-    # The first comes by the command line, the second by the environment.
     if [ "$root" = "/opt/$code" ]; then set -- "instdir=$root"; else set --; export QZSHCOMP=$root; fi
     kit_ok install caller=APP1 env=user "$@"
     for sh in bash dash; do check "$sh -l reads $root" test "$(login_vars "$sh")" = "$root|$root/lib|$root/bin"; done
