@@ -7,8 +7,7 @@ build() { "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W
 
 # The built kit verifies and lists the seven paths in order (its offsets serve expect_installed).
 check "built kit verifies" "$TOOL" verify "$KIT"
-"$TOOL" list "$KIT" > "$W/list" || fail "list failed"
-check "list shows the seven paths in order" [ "$(cut -f1 "$W/list")" = "$PATHS" ]
+check "list shows the seven paths in order" [ "$("$TOOL" list "$KIT" | tee "$W/list" | cut -f1)" = "$PATHS" ]
 # A changed byte inside the third stream names that entry.
 read -r offset size < <(sed -n 3p "$W/list" | cut -f2,3)
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[2])] ^= 1; open(sys.argv[3], "wb").write(b)' \

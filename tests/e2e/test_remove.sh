@@ -19,7 +19,6 @@ expect_db "CurrentVersion 5.2.4" "APP2 5.2.4"
 kit_ok remove caller=APP2 veryverbose
 expect_contains "$OUT" "[TARVO] No remaining dependencies so TARVO will be removed."
 expect_absent /opt/QZ
-expect_no_leftovers
 
 # A user file in lib keeps lib, its parents and the records; once it is gone, any caller finishes.
 install_for APP1

@@ -30,11 +30,9 @@ PY
     expect_run 3 "/tmp/$kit.bin" install caller=APP2
     expect_contains $LOG "$message" "Install unsuccessful, return value is 3"
     check "$kit: the earlier release is intact" test "$(tree_state /opt)" = "$before"
-    expect_absent /etc/evil
     expect_no_leftovers
 done <<EOF_KITS
 truncated|b = b[:-1]|The installer file is damaged: it does not end in the catalog length and a line feed
-separator|b[start + catalog.index(b";")] ^= 1|is not a path, "=" and an offset
 dotdot|b = recatalog(b'$first=', b'TARVO5/Linux/ppc64/64/../../../../../../../../../../../../etc/evil=')|holds ".."
 absolute|b = recatalog(b'$first=', b'/etc/evil=')|catalog path /etc/evil does not begin with
 last_stream|b[$last_off + 5000:$last_off + 5004] = b'\xff\xff\xff\xff'|Failed to decompress uninstaller to $R/pk.
@@ -69,10 +67,6 @@ for mode in install remove; do
     check "$mode: nothing changed through the link" test "$(tree_state /opt; tree_state /tmp/outside)" = "$before"
 done
 expect_no_leftovers
-# The install directory itself may be reached through links.
-mkdir -p /tmp/real && ln -s /tmp/real /tmp/linked
-kit_ok install caller=APP1 instdir=/tmp/linked
-expect_installed "$KIT" /tmp/real/TARVO
 
 # FIFOs and hard links planted at the lock and the log (a refused run reopens the log: hold the lock).
 sleep 60 & holder=$!
