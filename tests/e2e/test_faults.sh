@@ -27,7 +27,7 @@ remove  write,openat              EIO 60 KILL 50
 '
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 
-# Start of the upgrade: an older release, other bytes in every file, obsolete crypto files, installed for APP1.
+# The upgrade starts from an older release for APP1 (other bytes, obsolete crypto files); the removal, from APP2 alone.
 kit_ok install caller=APP1
 (cd "$DEFAULT_DIR" && for p in $PAYLOAD_PATHS; do echo "old $p" > "$p"; done && md5sum $PAYLOAD_PATHS) > "$W/sums"
 printf 'CurrentVersion 5.2.3\nAPP1 5.2.3\n' > "$R/.installdb"
@@ -39,7 +39,6 @@ expect_installed "$KIT" "$DEFAULT_DIR"
 expect_absent "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so"
 (cd "$DEFAULT_DIR" && md5sum $PAYLOAD_PATHS) >> "$W/sums"
 (cd "$DEFAULT_DIR" && find . | sort) > "$W/install.list"
-# Start of the removal: the new release with APP2 as its last dependant.
 expect_present "$R/lib/libccme_base.so.1" && rm "$R/lib/libccme_base.so.1"
 kit_ok remove caller=APP1
 cp -a /opt/QZ "$W/remove.tree"

