@@ -1,13 +1,10 @@
 # Helpers of the shell tests (in the sandbox). TARVO_BUILD may be another target's release build, run by TARVO_RUNNER.
 set -u
 FAILURES=0 PASSES=0
-KIT=${TARVO_KIT:-$TARVO_BUILD/tarvo_installer.bin}
-TOOL=${TARVO_KIT_TOOL:-$TARVO_BUILD/tarvo_kit}
-RUN=${TARVO_RUNNER:-}
+KIT=${TARVO_KIT:-$TARVO_BUILD/tarvo_installer.bin} TOOL=${TARVO_KIT_TOOL:-$TARVO_BUILD/tarvo_kit} RUN=${TARVO_RUNNER:-}
 DEFAULT_DIR=/opt/QZ/SharedComponents/TARVO
 R=$DEFAULT_DIR/TARVO5/Linux/ppc64/64
-LOG=/tmp/tarvo_install.log LOCK=/tmp/.QZ_TARVO_Installer.lock
-OUT=/tmp/.t_out ERR=/tmp/.t_err
+LOG=/tmp/tarvo_install.log LOCK=/tmp/.QZ_TARVO_Installer.lock OUT=/tmp/.t_out ERR=/tmp/.t_err
 PAYLOAD_PATHS=$(printf "TARVO5/Linux/ppc64/64/%s\n" lib/libtarvo.so lib/libtarvo_thread_posix.so \
     lib/libqzopenssl_crypto.so lib/libqzopenssl_ssl.so tarvo/log/liblog_api.so tarvo/log/_tarvo_log.cfg uninstaller)
 VALUES="/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|/opt/QZ/SharedComponents/bin"
@@ -34,15 +31,18 @@ expect_present() { local p; for p; do if [ -e "$p" ]; then pass; else fail "$p m
 finish() { echo "$PASSES passed, $FAILURES failed"; [ "$FAILURES" = 0 ]; }
 
 # run_kit PROGRAM args... : console to $OUT and $ERR, status to $RC; only a program given by path gets the runner.
+# expect_run STATUS PROGRAM args... : run_kit, then the status; kit_ok / kit_fails args... : a run of the kit that
+# ends with status 0 / 3; kit_fails_logging "text" args... : one that ends with status 3 and logs that text.
 run_kit() {
     RC=0
     if [ -n "$RUN" ]; then case $1 in */*) set -- $RUN "$@" ;; esac; fi
     "$@" >"$OUT" 2>"$ERR" || RC=$?
 }
-expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $(tail -3 $LOG 2>/dev/null))"; fi; }
-# kit_ok / kit_fails args... : a run of the kit that ends with status 0 / 3.
-kit_ok() { run_kit "$KIT" "$@"; expect_rc 0 "$*"; }
-kit_fails() { run_kit "$KIT" "$@"; expect_rc 3 "$*"; }
+expect_rc() { if [ "$RC" = "$1" ]; then pass; else fail "$2: status $RC, expected $1 (log: $(tail -3 $LOG 2>/dev/null); $(head -3 "$ERR"))"; fi; }
+expect_run() { local want=$1; shift; run_kit "$@"; expect_rc "$want" "$*"; }
+kit_ok() { expect_run 0 "$KIT" "$@"; }
+kit_fails() { expect_run 3 "$KIT" "$@"; }
+kit_fails_logging() { local text=$1; shift; kit_fails "$@"; expect_contains $LOG "$text"; }
 expect_db() { expect_file "$R/.installdb" "$(printf '%s\n' "$@")"$'\n'; }  # expect_db LINE...
 
 # expect_installed KIT DIR : every payload file is in DIR, as the kit holds it, mode 0755.

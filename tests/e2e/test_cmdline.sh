@@ -31,17 +31,13 @@ expect_contains $LOG "Install unsuccessful, return value is 3"
 kit_fails verbose remove caller=app remove
 expect_contains "$ERR" "[TARVO] Installation mode may be specified only once" "[TARVO] $USAGE" "[TARVO] Remove unsuccessful, return value is 3"
 
-kit_ok discover
-expect_file "$OUT" $'[TARVO] Unable to discover TARVO installation \n'
-expect_no_leftovers
 # install ... discover: the report, then a quiet install.
 kit_ok install caller=APP1 env=all discover
 expect_file "$OUT" $'[TARVO] Unable to discover TARVO installation \n'
 # A verbose install: console and log carry the same lines.
 kit_ok install caller=APP2 env=all verbose
 expect_contains "$OUT" "[TARVO] Parameters: mode=install, caller=APP2, instdir=, env=all, verbose=true" \
-    "[TARVO] This installer contains TARVO Version 5.2.4" "[TARVO] Installation directory: /opt/QZ/SharedComponents/TARVO" \
-    "[TARVO] TARVO Install Successful, return Value is 0"
+    "[TARVO] This installer contains TARVO Version 5.2.4" "[TARVO] TARVO Install Successful, return Value is 0"
 check "log equals console without prefixes" test "$(sed 's/^\[TARVO\] //' "$OUT")" = "$(cat $LOG)"
 # The global installation, from the shared profile files.
 kit_ok discover
@@ -70,22 +66,18 @@ QZSHCOMP=/tmp/other kit_ok discover
 expect_contains "$OUT" "[TARVO] CurrentVersion 5.2.4 "
 expect_lacks "$OUT" "caller Installed Version"
 
-# A second process while a live one holds the lock: status 3 after about three seconds, lock and log kept.
-sleep 60 &
-holder=$!
+# A second process while a live one holds the lock: status 3 after about three seconds, lock and log kept;
+# the lock of a dead process is taken over at once.
+timed() { local t0; t0=$(date +%s%N); "$@"; MS=$((($(date +%s%N) - t0) / 1000000)); }
+sleep 60 & holder=$!
 hold_lock "$holder"
 echo "running run's log" > $LOG
-start=$(date +%s%N)
-kit_fails install caller=APP2 verbose
-elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
-check "refused after about three seconds ($elapsed ms)" test "$elapsed" -ge 2900 -a "$elapsed" -lt 6000
+timed kit_fails install caller=APP2 verbose
+check "refused after about three seconds ($MS ms)" test "$MS" -ge 2900 -a "$MS" -lt 6000
 expect_present $LOCK
 expect_contains $LOG "running run's log" "This installer application is already running in another process." "Lock file: $LOCK"
 kill "$holder"; wait "$holder" 2>/dev/null
-# The lock of a dead process is taken over at once.
-start=$(date +%s%N)
-kit_ok install caller=APP2
-elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
-check "no wait for a stale lock ($elapsed ms)" test "$elapsed" -lt 1500
+timed kit_ok install caller=APP2
+check "no wait for a stale lock ($MS ms)" test "$MS" -lt 1500
 expect_no_leftovers
 finish

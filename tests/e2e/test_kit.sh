@@ -1,43 +1,34 @@
 # The kit tool: the kit the build makes, refusals, reproducibility, the catalog-only uninstaller payload.
 . "$(dirname "$0")/lib.sh"
-PAYLOAD=$TARVO_BUILD/kit/payload
-MANIFEST=$PAYLOAD/manifest
-W=/tmp/kit_test
+PAYLOAD=$TARVO_BUILD/kit/payload MANIFEST=$TARVO_BUILD/kit/payload/manifest W=/tmp/kit_test
 rm -rf "$W" && mkdir -p "$W/r" && echo data > "$W/r/src"
 PATHS=$(grep -v -e '^#' -e '^$' "$TARVO_SRC/kit/manifest" | cut -f1)
 build() { "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" "$@"; }
 
 # The built kit verifies and lists the seven paths in order (its offsets serve expect_installed).
 check "built kit verifies" "$TOOL" verify "$KIT"
-"$TOOL" list "$KIT" > "$W/list" || fail "list failed"
-check "list shows the seven paths in order" [ "$(cut -f1 "$W/list")" = "$PATHS" ]
-# A changed byte inside the third stream names that entry; a kit without its final line feed has no trailer.
+check "list shows the seven paths in order" [ "$("$TOOL" list "$KIT" | tee "$W/list" | cut -f1)" = "$PATHS" ]
+# A changed byte inside the third stream names that entry.
 read -r offset size < <(sed -n 3p "$W/list" | cut -f2,3)
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[2])] ^= 1; open(sys.argv[3], "wb").write(b)' \
     "$KIT" $((offset + size / 2)) "$W/bad.bin"
 expect_status 1 "verify of a damaged kit" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
 expect_contains "$W/err" "entry 3 (TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto.so)"
-head -c -1 "$KIT" > "$W/cut.bin"
-expect_status 1 "verify without trailer" "$TOOL" verify "$W/cut.bin"
 
-# A rebuild with any -j equals the build's own; the kit keeps the program's mode.
-cp "$TARVO_BUILD/tarvo_setup" "$W/prog" && chmod 0750 "$W/prog"
-for j in 1 3; do
-    check "rebuild with -j $j" "$TOOL" build -j "$j" --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
-    check "rebuild with -j $j is byte-identical" cmp -s "$W/k1" "$KIT"
-done
+# A rebuild with any -j, elsewhere than beside the manifest, equals the build's own.
+cp "$TARVO_BUILD/tarvo_setup" "$W/prog"
+check "rebuild with -j 1" "$TOOL" build -j 1 --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
+check "rebuild with -j 1 is byte-identical" cmp -s "$W/k1" "$KIT"
 expect_status 1 "-j 0 is refused" "$TOOL" build -j 0 --program "$W/prog" --manifest "$MANIFEST" --out "$W/k1"
-check "build from a 0750 program" "$TOOL" build --program "$W/prog" --manifest "$MANIFEST" --out "$W/k3"
-check "kit keeps the program's mode" [ "$(stat -c %a "$W/k3")" = 750 ]
 
-# Refusals leave no output and no temporary file; names by the installer's own rule, one row per branch.
+# Refusals leave an earlier output as it was and no temporary file; names by the installer's own rule.
 R=TARVO5/Linux/ppc64/64
 refuse() {  # refuse "what" "expected message" manifest-line...
-    printf '%s\n' "$R/ok.so	src" "${@:3}" > "$W/r/manifest"
+    printf '%s\n' "$R/ok.so	src" "${@:3}" > "$W/r/manifest" && echo old > "$W/r/kit"
     expect_status 1 "build refuses $1" build 2> "$W/err"
     [ -z "$2" ] || expect_contains "$W/err" "$2"
-    expect_absent "$W/r/kit"
-    check "no temporary file after refusing $1" [ "$(ls "$W/r")" = $'manifest\nsrc' ]
+    expect_file "$W/r/kit" $'old\n'
+    check "no temporary file after refusing $1" [ "$(ls "$W/r")" = $'kit\nmanifest\nsrc' ]
 }
 while IFS='|' read -r what line message; do refuse "$what" "$message" "$line"; done <<EOF
 a '..' inside a name|$R/lib/libx..so	src|"$R/lib/libx..so" holds ".."
@@ -54,34 +45,10 @@ a line without a tab|$R/b.so src
 EOF
 # A sibling that sorts between a file and its namesake directory hides nothing.
 refuse "a file that is also a directory" "is also the directory of" "$R/ok.so.1	src" "$R/ok.so/x	src"
-# A catalog longer than the five-digit trailer allows; an earlier output stays.
-for i in $(seq 1 1500); do printf '%s\tsrc\n' "$R/lib/a_rather_long_library_name_number_$i.so"; done > "$W/r/manifest"
-echo old > "$W/r/kit"
-expect_status 1 "build refuses a catalog over 99998 bytes" build 2> "$W/err"
-expect_contains "$W/err" "five-digit trailer"
-expect_file "$W/r/kit" $'old\n'
-check "no temporary file after the long catalog" [ "$(ls "$W/r" | wc -l)" = 3 ]
-
-# Progress of a large kit on a terminal, silence when standard error is no terminal.
-truncate -s 17M "$W/r/big"
-printf '%s\tbig\n' "$R/big.so" > "$W/r/manifest"
-script -qec "$(printf '%q ' "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit")" /dev/null > "$W/tty"
-expect_contains "$W/tty" "tarvo_kit: 1/1 files, 17.8/17.8 MB"
-check "no progress without a terminal" test -z "$(build 2>&1)"
-rm "$W/r/big" "$W/r/kit"
-# Relative sources are found beside the manifest, wherever the tool runs.
-printf '%s\tsrc\n' "$R/lib/one.so" > "$W/r/manifest"
-check "build from another directory" sh -c "cd / && '$TOOL' build --program '$W/prog' --manifest '$W/r/manifest' --out '$W/r/kit'"
-check "that kit verifies" "$TOOL" verify "$W/r/kit"
-
 # The uninstaller payload: the program, then the catalog alone, as the build makes it and reproducibly.
 want=$(for p in $PATHS; do printf '%s=9;' "$p"; done)
 check "catalog-only file is the program, then the catalog tail" \
     cmp -s <(cat "$TARVO_BUILD/uninstaller"; echo "$want$((${#want} + 1))") "$PAYLOAD/uninstaller"
 check "catalog-only build" "$TOOL" catalog-only --program "$TARVO_BUILD/uninstaller" --manifest "$MANIFEST" --out "$W/u"
 check "catalog-only is reproducible" cmp -s "$W/u" "$PAYLOAD/uninstaller"
-printf '/abs\tx\n' > "$W/r/manifest"
-expect_status 1 "catalog-only refuses an absolute path" \
-    "$TOOL" catalog-only --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/u"
-expect_absent "$W/r/u"
 finish

@@ -1,37 +1,30 @@
 #!/bin/bash
-# Whole-kit removals: dependants, the last one out, files that are not ours, env modes.
+# Whole-kit removals: dependants, the last one out, files that are not ours.
 . "$(dirname "$0")/lib.sh"
 install_for() { local c; for c in "$@"; do kit_ok install caller="$c"; done; }
 
-kit_fails remove caller=APP1
-expect_contains $LOG "Removal requested by APP1, but there appears to be no installation."
-expect_contains $LOG "Remove unsuccessful, return value is 3"
+kit_fails_logging "Removal requested by APP1, but there appears to be no installation." remove caller=APP1
 
-# Of two callers one leaves: nothing removed. An unregistered caller is refused.
+# Of two callers one leaves: nothing removed; an unregistered caller is refused; a forced removal while another
+# dependant remains takes only its caller's line; the last one out takes everything, /opt/QZ included.
 install_for APP1 APP2
 kit_ok remove caller=APP1 verbose
 expect_contains "$OUT" "[TARVO] There are 1 remaining dependencies, so nothing will be removed."
 expect_db "CurrentVersion 5.2.4" "APP2 5.2.4"
 expect_installed "$KIT" "$DEFAULT_DIR"
-kit_fails remove caller=NOBODY
-expect_contains $LOG "Removal requested by NOBODY which is not in dependency list."
-# forceremove while another dependant remains: only the caller's line goes.
+kit_fails_logging "Removal requested by NOBODY which is not in dependency list." remove caller=NOBODY
 install_for APP3
 kit_ok forceremove caller=APP3
 expect_db "CurrentVersion 5.2.4" "APP2 5.2.4"
-# The last one leaves: everything goes, /opt/QZ included.
 kit_ok remove caller=APP2 veryverbose
 expect_contains "$OUT" "[TARVO] No remaining dependencies so TARVO will be removed."
 expect_absent /opt/QZ
-expect_no_leftovers
 
 # A user file in lib keeps lib, its parents and the records; once it is gone, any caller finishes.
 install_for APP1
 echo mine > "$R/lib/user.txt"
 kit_fails remove caller=APP1
 for d in "$R/lib" "$R"; do expect_contains $LOG "Failed to remove $d: Directoy not empty , must be done manually."; done
-expect_absent "$R/tarvo" "$R/lib/libtarvo.so"
-expect_db "CurrentVersion 5.2.4"
 rm "$R/lib/user.txt"
 kit_ok remove caller=LATE
 expect_absent /opt/QZ
@@ -41,28 +34,13 @@ install_for APP1
 echo other > "$DEFAULT_DIR/other_product.cfg"
 kit_ok remove caller=APP1 verbose
 expect_contains $LOG "Failed to remove directory $DEFAULT_DIR/, may be other installation OR user files are present. continuing considering it as non-fatal. Please check them manually"
-expect_present "$DEFAULT_DIR/other_product.cfg"
-expect_absent "$DEFAULT_DIR/TARVO5"
-rm -rf /opt/QZ
+expect_present "$DEFAULT_DIR/other_product.cfg" && rm -rf /opt/QZ
 
 # A legacy library blocks the final removal; the caller's line is already gone.
 install_for APP1
 : > "$DEFAULT_DIR/liborvan2.so"
-kit_fails remove caller=APP1
-expect_contains $LOG "Found file $DEFAULT_DIR/liborvan2.so, which indicates that a legacy version of ORVAN has been installed and may still be in use. Removal will not continue."
+kit_fails_logging "Found file $DEFAULT_DIR/liborvan2.so, which indicates that a legacy version of ORVAN has been installed and may still be in use. Removal will not continue." remove caller=APP1
 expect_db "CurrentVersion 5.2.4"
-expect_installed "$KIT" "$DEFAULT_DIR"
 rm -rf /opt/QZ
-
-# env=user: a plain remove keeps $HOME/.profile, a forced one takes out exactly the recorded lines.
-printf 'PS1=x\nQZLIB="/elsewhere"; export QZLIB\n' > "$HOME/.profile"
-kit_ok install caller=U1 env=user
-echo 'alias ll=ls' >> "$HOME/.profile"
-kit_ok remove caller=U1 env=user
-expect_contains "$HOME/.profile" 'QZBIN="/opt/QZ/SharedComponents/bin"; export QZBIN'
-kit_ok install caller=U1 env=user
-kit_ok forceremove caller=U1 env=user
-expect_file "$HOME/.profile" $'PS1=x\nQZLIB="/elsewhere"; export QZLIB\nalias ll=ls\n'
-expect_absent /opt/QZ
 
 finish

