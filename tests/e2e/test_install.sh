@@ -19,6 +19,7 @@ kit_ok install caller=APP1 verbose
 expect_installed "$KIT" "$DEFAULT_DIR"
 check "library replaced" test "$(stat -c %i "$R/lib/libtarvo.so")" != "$inode"
 expect_contains "$OUT" "[TARVO] File $R/tarvo/log/_tarvo_log.cfg is not present in existing installation."
+expect_lacks $LOG "Please remove"  # every old copy went
 
 # A newer version installed: nothing placed, the caller still registered.
 sed -i 's/^CurrentVersion .*/CurrentVersion 5.10.0/' "$R/.installdb"

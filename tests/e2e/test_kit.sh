@@ -45,6 +45,19 @@ a line without a tab|$R/b.so src
 EOF
 # A sibling that sorts between a file and its namesake directory hides nothing.
 refuse "a file that is also a directory" "is also the directory of" "$R/ok.so.1	src" "$R/ok.so/x	src"
+# The reader names what is wrong; a failed write fails a build and leaves nothing.
+while IFS='|' read -r bytes message; do
+    printf "$bytes" > "$W/bad.bin"
+    expect_status 1 "verify $bytes" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
+    expect_contains "$W/err" "$message"
+done <<'ROWS'
+PROGx;3\n|catalog entry 1 is not of the form path=offset
+\n|1 to 5 digits
+ROWS
+expect_status 1 "a build whose first write fails" env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null \
+    -e trace=write -e inject=write:error=EIO:when=1 "$TOOL" build --program "$W/r/src" --manifest "$MANIFEST" --out "$W/k2" 2> "$W/err"
+expect_contains "$W/err" "write error: Input/output error"
+expect_absent "$W/k2"
 # The uninstaller payload: the program, then the catalog alone, as the build makes it and reproducibly.
 want=$(for p in $PATHS; do printf '%s=9;' "$p"; done)
 check "catalog-only file is the program, then the catalog tail" \
