@@ -39,6 +39,10 @@ for SH in $SHELLS; do
     clean_machine && stub cp '*.vornbackup*' 'printf x >"$3"; exit 1'
     expect_status 0 "$SH: set, a backup failing" stubbed -s QZSHCOMP /opt/x
     expect_eq "$SH: no partial backup counts" "$(ls /etc | grep -c '^profile\.vornbackup')" 0
+    # A shared file left empty by a delete that cannot be removed: exit 8, every file as it was.
+    clean_machine && qzp -s QZSHCOMP /opt/x && before=$(state /tmp) && stub rm "'-f /etc/profile.QZ'" 'exit 1'
+    expect_status 8 "$SH: delete, the emptied shared file not removable" stubbed -d QZSHCOMP
+    expect_eq "$SH: nothing changed" "$(state /tmp)" "$before"
     # Every login-file edit is backed up, here the removal of a source line.
     clean_machine
     QZPROFILE_BACKUP_PROFILES=0 qzp -s QZSHCOMP /opt/x && cp -p /etc/profile /opt/before && qzp -d QZSHCOMP
