@@ -121,7 +121,7 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_eq "$SH: private value and scripts" "$(QZ_SECTION=W dash -c '. /etc/profile.QZ; echo "$W"') $(section_sees W)" "/opt/w yes|yes"
 
     # Deleting from one section, then a section whole.
-    expect_status 0 "$SH: delete V from S2, W not in S9" eval 'qzp -d V -section S2 && qzp -d W -section S9'
+    expect_status 0 "$SH: delete V from S2 and W, W not in S9" eval 'qzp -d V -section S2 W && qzp -d W -section S9'
     expect_eq "$SH: S2 gone, S1 and W still" "$(section_sees S2) $(section_sees S1) $(section_sees W)" "| one|one yes|yes"
     expect_status 0 "$SH: delete section W, then V" eval 'qzp -d -section W && qzp -d V NOT_THERE'
     expect_eq "$SH: only QZSHCOMP left" "$(grep -c -v -e QZ_SECTION -e QZ_ETC_QZPROFILE -e QZSHCOMP -e _flag -e _setu /etc/profile.QZ; grep -c ' [VW] ' /etc/csh_login.QZ)" "0${NL}0"
