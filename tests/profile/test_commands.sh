@@ -77,7 +77,7 @@ if ( "$QZ_SECTION" == "minimum" && ( QZSHCOMP != "" ) ) exit 0
     # Unknown and empty variables; a bare V= ends the list and yields no value.
     printf 'EMPTYV=""; export EMPTYV\nNOV=/a; export NOV\nNOV=; export NOV\nNOV=/b; export NOV\n' >>/etc/profile
     printf 'NOV=; export NOV\n' >/etc/profile.QZ
-    for q in "116: QZSHCOMP" "113: EMPTYV" "0:/a NOV"; do expect_out "$SH: query [$q]" "${q% *}" qzp -q "${q#* }"; done
+    for q in "116: QZSHCOMP" "116: NOT_THERE" "113: EMPTYV" "0:/a NOV"; do expect_out "$SH: query [$q]" "${q% *}" qzp -q "${q#* }"; done
 
     # Foreign lines of /etc/profile: only V's assignments and its name in export lists go, never comments. Values are expanded, never run.
     clean_machine
