@@ -61,10 +61,12 @@ n=$(grep -n -m1 -F '"data\n' "$W/st" | cut -d: -f1)
 expect_status 1 "a build whose first write fails" kit_write -o /dev/null -e trace=write -e inject=write:error=EIO:when="$n" 2> "$W/err"
 expect_contains "$W/err" "write error: Input/output error"
 expect_absent "$W/k2"
-# The tool may run unprivileged: a program its user cannot read fails the build.
+# The tool may run unprivileged: a program its user cannot read fails the build. The user gets its
+# own copy of the tool and a manifest, so that the checkout's permissions do not matter.
 install -m 0777 -d "$W/nobody" && install -m 0 "$W/r/src" "$W/nobody/prog"
+cp "$TOOL" "$W/r/src" "$W/nobody/" && printf '%s\tsrc\n' "$R/a.so" > "$W/nobody/manifest"
 expect_status 1 "an unreadable program" setpriv --reuid=65534 --regid=65534 --clear-groups \
-    "$TOOL" build --program "$W/nobody/prog" --manifest "$MANIFEST" --out "$W/nobody/kit" 2> "$W/err"
+    "$W/nobody/tarvo_kit" build --program "$W/nobody/prog" --manifest "$W/nobody/manifest" --out "$W/nobody/kit" 2> "$W/err"
 expect_contains "$W/err" "cannot read $W/nobody/prog"
 # The uninstaller payload: the program, then the catalog alone, as the build makes it and reproducibly.
 want=$(for p in $PATHS; do printf '%s=9;' "$p"; done)
