@@ -3,8 +3,6 @@
 . "$(dirname "$0")/lib.sh"
 W=/tmp/faults
 mkdir -p "$W"
-# LeakSanitizer cannot work under ptrace: a sanitized build runs under strace without it.
-UNDER_STRACE=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 # syscall_counts SYSCALLS command... : "name count" of each syscall of the command's own process (strace's when=).
 syscall_counts() {
     local set=$1 log=/tmp/.t_counts; shift

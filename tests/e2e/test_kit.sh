@@ -55,7 +55,7 @@ PROGx;3\n|catalog entry 1 is not of the form path=offset
 \n|1 to 5 digits
 ROWS
 # The kit's first write fails (a sanitized build writes on its own before it: count to that write).
-kit_write() { env ASAN_OPTIONS=detect_leaks=0 strace -f -qq "$@" "$TOOL" build --program "$W/r/src" --manifest "$MANIFEST" --out "$W/k2"; }
+kit_write() { env "$UNDER_STRACE" strace -f -qq "$@" "$TOOL" build --program "$W/r/src" --manifest "$MANIFEST" --out "$W/k2"; }
 kit_write -o "$W/st" -e trace=write && rm "$W/k2"
 n=$(grep -n -m1 -F '"data\n' "$W/st" | cut -d: -f1)
 expect_status 1 "a build whose first write fails" kit_write -o /dev/null -e trace=write -e inject=write:error=EIO:when="$n" 2> "$W/err"
