@@ -130,7 +130,7 @@ int runRequest(int argc, char* argv[])
         return RESULT_FAILURE;
     }
 
-    g_thisKitVersionString = getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD);
+    g_thisKitVersionString = thisKitVersion();
     g_thisKitVersionValue = getVersionValue(g_thisKitVersionString);
     if (g_thisKitVersionValue == NO_VERSION) {
         log_msg(MT_ERROR, "Failed to determine version of this installation\n");

@@ -9,6 +9,13 @@
 #include "log.h"
 #include "records.h"
 
+#define TARVO_TEXT_(x) #x
+#define TARVO_TEXT(x) TARVO_TEXT_(x)
+const char g_kitVersionMark[] = "TARVO_KIT_VERSION=" TARVO_TEXT(TARVO_VERSION_MAJOR) "." TARVO_TEXT(
+    TARVO_VERSION_MINOR) "." TARVO_TEXT(TARVO_VERSION_BUILD);
+
+const char* thisKitVersion() { return g_kitVersionMark + sizeof "TARVO_KIT_VERSION=" - 1; }
+
 std::string g_thisKitVersionString;
 uint64_t g_thisKitVersionValue = NO_VERSION;
 std::string g_existingVersionString;

@@ -14,6 +14,12 @@ inline constexpr uint64_t NO_VERSION = ~uint64_t(0);
 #define TARVO_VERSION_BUILD 4
 #endif
 
+// "TARVO_KIT_VERSION=<version>" and a NUL: the mark by which the kit tool finds the
+// version in a program image. thisKitVersion() is the version part; using it keeps
+// the mark in a stripped, garbage-collected link.
+extern const char g_kitVersionMark[];
+const char* thisKitVersion();
+
 extern std::string g_thisKitVersionString;
 extern uint64_t g_thisKitVersionValue;
 extern std::string g_existingVersionString;
