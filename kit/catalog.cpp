@@ -1,7 +1,8 @@
 #include "catalog.h"
 
 #include <cstdio>
-#include <set>
+#include <cstring>
+#include <map>
 
 #include "payload.h"
 
@@ -24,18 +25,28 @@ std::string checkCatalogPath(const std::string& path)
 
 std::string checkEntrySet(const std::vector<Entry>& entries)
 {
-    std::set<std::string> seen;
-    for (const Entry& e : entries) {
-        if (!seen.insert(e.path).second) {
-            return "catalog path " + quoted(e.path) + " is listed twice";
+    auto place = [&](size_t i) {
+        return entries[i].line > 0 ? "line " + std::to_string(entries[i].line) : "entry " + std::to_string(i + 1);
+    };
+    std::map<std::string, size_t> seen;  // path -> index
+    for (size_t i = 0; i < entries.size(); ++i) {
+        auto at = seen.emplace(entries[i].path, i);
+        if (!at.second) {
+            size_t first = at.first->second;
+            return "catalog path " + quoted(entries[i].path) + " is listed twice (" +
+                   (entries[i].line > 0 ? "lines " + std::to_string(entries[first].line)
+                                        : "entries " + std::to_string(first + 1)) +
+                   " and " + std::to_string(entries[i].line > 0 ? entries[i].line : int(i + 1)) + ")";
         }
     }
     // A path that is also the directory of another path cannot be installed.
-    for (const Entry& e : entries) {
+    for (const auto& it : seen) {
         // Siblings such as "a.so" sort between "a" and "a/...", so look for "a/" itself.
-        auto below = seen.lower_bound(e.path + "/");
-        if (below != seen.end() && below->compare(0, e.path.size() + 1, e.path + "/") == 0) {
-            return "catalog path " + quoted(e.path) + " is also the directory of " + quoted(*below);
+        const std::string& path = it.first;
+        auto below = seen.lower_bound(path + "/");
+        if (below != seen.end() && below->first.compare(0, path.size() + 1, path + "/") == 0) {
+            return "catalog path " + quoted(path) + " (" + place(it.second) + ") is also the directory of " +
+                   quoted(below->first) + " (" + place(below->second) + ")";
         }
     }
     return "";
@@ -155,6 +166,73 @@ std::string readTail(const std::string& path, Tail& tail)
         }
     }
     return parseCatalog(catalog, tail);
+}
+
+namespace {
+
+// The version after a mark at the start of text, with its NUL; empty when it is not one.
+std::string versionAt(const char* text, size_t size)
+{
+    int digits = 0, dots = 0;
+    for (size_t i = 0; i < size; ++i) {
+        char c = text[i];
+        if (c == '\0') {
+            return digits > 0 && dots == 2 ? std::string(text, i) : "";
+        }
+        if (isDigit(c) && digits < 4) {
+            ++digits;
+        } else if (c == '.' && digits > 0 && dots < 2) {
+            ++dots;
+            digits = 0;
+        } else {
+            return "";
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string readVersionMark(const std::string& path, int64_t end)
+{
+    static const char kMark[] = "TARVO_KIT_VERSION=";
+    const size_t markSize = sizeof kMark - 1, keep = markSize + 16;  // a mark and the longest version
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return "";
+    }
+    // A window of the file: the last keep bytes of the previous chunk, then the next chunk.
+    std::string window;
+    std::vector<char> chunk(1u << 16);
+    int64_t left = end;
+    std::string version;
+    while (version.empty() && left > 0) {
+        size_t want = left < static_cast<int64_t>(chunk.size()) ? static_cast<size_t>(left) : chunk.size();
+        size_t n = fread(chunk.data(), 1, want, f);
+        if (n == 0) {
+            break;
+        }
+        left -= static_cast<int64_t>(n);
+        window.append(chunk.data(), n);
+        // A mark whose version may go on into the next chunk is looked at again there.
+        size_t from = 0, complete = window.size();
+        if (left > 0) {
+            complete = complete > keep ? complete - keep : 0;
+        }
+        while (version.empty()) {
+            size_t at = window.find(kMark, from, markSize);
+            if (at == std::string::npos || at >= complete) {
+                break;
+            }
+            version = versionAt(window.data() + at + markSize, window.size() - at - markSize);
+            from = at + 1;
+        }
+        if (window.size() > keep) {
+            window.erase(0, window.size() - keep);
+        }
+    }
+    fclose(f);
+    return version;
 }
 
 }  // namespace kit

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+#include "temporary.h"
+
 namespace kit {
 
 namespace {
@@ -196,9 +198,12 @@ std::string appendStreams(FILE* out, int64_t start, std::vector<Entry>& entries,
     s.slots.resize(entries.size());
     Progress progress = startProgress(terminal, entries);
     std::vector<std::thread> threads;
+    // The workers inherit the blocked stop signals, which leaves them to this thread's handler.
+    sigset_t mask = blockStopSignals();
     for (unsigned i = 0; i < jobs && i < entries.size(); ++i) {
         threads.emplace_back(worker, std::ref(s), std::cref(entries));
     }
+    restoreSignals(mask);
     int64_t pos = start;
     size_t begun = entries.size();  // the file whose offset was last set
     std::unique_lock<std::mutex> lock(s.m);

@@ -14,14 +14,18 @@
 
 #include "catalog.h"
 #include "compress.h"
+#include "temporary.h"
+#include "versions.h"
 
 namespace {
 
-const char* const kUsage =
+const char* const kSynopsis =
     "usage: tarvo_kit build --program PROG --manifest MANIFEST --out KIT [-j N]\n"
     "       tarvo_kit catalog-only --program PROG --manifest MANIFEST --out FILE\n"
     "       tarvo_kit list KIT\n"
     "       tarvo_kit verify KIT\n"
+    "       tarvo_kit --help | --version\n";
+const char* const kUsage =
     "\n"
     "build         writes KIT: a copy of PROG, one bzip2 stream (block size 9) per\n"
     "              manifest entry, the catalog and its trailer. -j N compresses\n"
@@ -31,21 +35,30 @@ const char* const kUsage =
     "catalog-only  writes FILE: a copy of PROG followed directly by the catalog of\n"
     "              the manifest's paths, every offset 9, and its trailer; no\n"
     "              streams. The payload's uninstaller reads its paths from it.\n"
-    "list          prints each entry's catalog path, offset and compressed size.\n"
-    "verify        decompresses every stream and checks that each one ends where\n"
-    "              the next begins, the last where the catalog begins.\n"
+    "list          prints \"version V\", the version the kit's program carries\n"
+    "              (\"version unknown\" without one), then each entry's catalog\n"
+    "              path, offset and compressed size.\n"
+    "verify        prints the version line, decompresses every stream and checks\n"
+    "              that each one ends where the next begins, the last where the\n"
+    "              catalog begins. A catalog-only file has its paths checked.\n"
+    "\n"
+    "Options also take the forms --program=PROG and -jN; a KIT beginning with\n"
+    "'-' follows --. SUBCOMMAND --help prints this text.\n"
+    "Exit status: 0 done, 1 failed (the reason on standard error), 2 a bad\n"
+    "command line.\n"
     "\n"
     "MANIFEST lists one payload file a line, in catalog order:\n"
     "    catalog-path<TAB>source-file\n"
-    "Blank lines and lines starting with '#' are ignored. A catalog path must\n"
+    "Lines end in LF alone (a carriage return is refused); blank lines and\n"
+    "lines starting with '#' are ignored. A catalog path must\n"
     "be one the installer accepts and keeps, by the installer's own rule: a\n"
     "relative path below TARVO5/Linux/ppc64/64/ in printable ASCII; a refusal\n"
     "names the part of the rule it breaks. A relative source-file is relative\n"
     "to the directory that holds MANIFEST. catalog-only does not read the\n"
     "source files.\n"
     "The output is written to a temporary file beside it and renamed into place\n"
-    "only when complete; it gets PROG's permission bits. The same inputs always\n"
-    "give the same bytes.\n";
+    "only when complete; SIGINT, SIGTERM and SIGHUP remove it. The output gets\n"
+    "PROG's permission bits. The same inputs always give the same bytes.\n";
 
 // Offset written for every entry of a catalog without streams; any value
 // the installer accepts (at least 1) would do.
@@ -57,6 +70,22 @@ int fail(const std::string& message)
     fprintf(stderr, "tarvo_kit: %s\n", message.c_str());
     return 1;
 }
+
+// A bad command line: what is wrong, then the synopsis.
+int usageError(const std::string& message)
+{
+    fprintf(stderr, "tarvo_kit: %s\n%s", message.c_str(), kSynopsis);
+    return 2;
+}
+
+int help()
+{
+    fputs(kSynopsis, stdout);
+    fputs(kUsage, stdout);
+    return 0;
+}
+
+bool isHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 std::string errnoText() { return strerror(errno); }
 
@@ -82,6 +111,9 @@ std::string readManifest(const std::string& manifest, std::vector<kit::Entry>& e
     while (std::getline(in, line)) {
         ++lineNo;
         std::string where = manifest + ":" + std::to_string(lineNo) + ": ";
+        if (line.find('\r') != std::string::npos) {
+            return where + "the line holds a carriage return; a manifest has Unix line ends (LF alone)";
+        }
         if (line.empty() || line[0] == '#') {
             continue;
         }
@@ -90,6 +122,7 @@ std::string readManifest(const std::string& manifest, std::vector<kit::Entry>& e
             return where + "expected catalog-path<TAB>source-file";
         }
         kit::Entry e;
+        e.line = lineNo;
         e.path = line.substr(0, tab);
         e.source = line.substr(tab + 1);
         if (e.source[0] != '/') {
@@ -107,7 +140,8 @@ std::string readManifest(const std::string& manifest, std::vector<kit::Entry>& e
     if (entries.empty()) {
         return "manifest " + manifest + " lists no payload file";
     }
-    return kit::checkEntrySet(entries);
+    std::string why = kit::checkEntrySet(entries);
+    return why.empty() ? "" : manifest + ": " + why;
 }
 
 bool copyInto(FILE* out, const std::string& source, std::string& error)
@@ -155,18 +189,15 @@ int writeKit(const std::string& prog, std::vector<kit::Entry>& entries, const st
         }
     }
 
-    std::string temp = out + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
+    std::string temp;
+    int fd = kit::createTemporary(out, temp);
     if (fd < 0) {
         return fail("cannot create a temporary file beside " + out + ": " + errnoText());
     }
-    temp = name.data();
     FILE* f = fdopen(fd, "wb");
     if (f == nullptr) {
         close(fd);
-        unlink(temp.c_str());
+        kit::removeTemporary();
         return fail("cannot write " + temp);
     }
 
@@ -206,12 +237,12 @@ int writeKit(const std::string& prog, std::vector<kit::Entry>& entries, const st
         error = "cannot write " + temp + ": " + errnoText();
         ok = false;
     }
-    if (ok && rename(temp.c_str(), out.c_str()) != 0) {
+    if (ok && kit::renameTemporary(out) != 0) {
         error = "cannot rename " + temp + " to " + out + ": " + errnoText();
         ok = false;
     }
     if (!ok) {
-        unlink(temp.c_str());
+        kit::removeTemporary();
         return fail(error);
     }
     return 0;
@@ -220,24 +251,45 @@ int writeKit(const std::string& prog, std::vector<kit::Entry>& entries, const st
 int cmdWrite(int argc, char** argv, bool catalogOnly)
 {
     std::string prog, manifest, out, jobsText;
-    for (int i = 2; i < argc; i += 2) {
-        std::string opt = argv[i];
-        if (i + 1 >= argc) {
-            return fail("option " + opt + " needs a value");
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i], name = arg, value;
+        if (isHelp(arg)) {
+            return help();
         }
-        std::string* target = opt == "--program"    ? &prog
-                              : opt == "--manifest" ? &manifest
-                              : opt == "--out"      ? &out
-                              : opt == "-j"         ? &jobsText
-                                                    : nullptr;
+        size_t eq = arg.find('=');
+        bool joined = arg.compare(0, 2, "--") == 0 && eq != std::string::npos;
+        if (joined) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        } else if (arg.size() > 2 && arg.compare(0, 2, "-j") == 0) {
+            name = "-j";
+            value = arg.substr(2);
+            joined = true;
+        }
+        std::string* target = name == "--program"    ? &prog
+                              : name == "--manifest" ? &manifest
+                              : name == "--out"      ? &out
+                              : name == "-j"         ? &jobsText
+                                                     : nullptr;
         if (target == nullptr) {
-            return fail("unknown option " + opt);
+            return usageError((name[0] == '-' ? "unknown option " : "unexpected argument ") + name);
         }
-        *target = argv[i + 1];
+        if (!joined) {
+            if (i + 1 >= argc) {
+                return usageError("option " + name + " needs a value");
+            }
+            value = argv[++i];
+        }
+        if (value.empty()) {
+            return usageError("option " + name + " needs a value");
+        }
+        if (!target->empty()) {
+            return usageError("option " + name + " is given twice");
+        }
+        *target = value;
     }
     if (prog.empty() || manifest.empty() || out.empty()) {
-        fputs(kUsage, stderr);
-        return 2;
+        return usageError(std::string(argv[1]) + " needs --program, --manifest and --out");
     }
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     unsigned jobs = cores > 0 ? static_cast<unsigned>(cores) : 1;
@@ -246,7 +298,7 @@ int cmdWrite(int argc, char** argv, bool catalogOnly)
         errno = 0;
         long n = strtol(jobsText.c_str(), &end, 10);
         if (errno != 0 || *end != '\0' || jobsText[0] < '0' || jobsText[0] > '9' || n < 1 || n > kMaxJobs) {
-            return fail("-j needs a number from 1 to " + std::to_string(kMaxJobs) + ", not \"" + jobsText + "\"");
+            return usageError("-j needs a number from 1 to " + std::to_string(kMaxJobs) + ", not \"" + jobsText + "\"");
         }
         jobs = static_cast<unsigned>(n);
     }
@@ -255,7 +307,29 @@ int cmdWrite(int argc, char** argv, bool catalogOnly)
     if (!why.empty()) {
         return fail(why);
     }
+    kit::catchStopSignals();
     return writeKit(prog, entries, out, catalogOnly, jobs);
+}
+
+// A catalog without streams, as catalog-only writes it: every entry shares
+// one offset (for a single entry, the one catalog-only uses).
+bool isCatalogOnly(const kit::Tail& tail)
+{
+    for (const kit::Entry& e : tail.entries) {
+        if (e.offset != tail.entries[0].offset) {
+            return false;
+        }
+    }
+    return tail.entries.size() > 1 || tail.entries[0].offset == kCatalogOnlyOffset;
+}
+
+// The line naming the version the kit's program carries: the program image is
+// everything before the first stream, or before the catalog when there is none.
+void printVersion(const std::string& path, const kit::Tail& tail)
+{
+    int64_t image = tail.entries.empty() || isCatalogOnly(tail) ? tail.catalogStart : tail.entries[0].offset;
+    std::string version = kit::readVersionMark(path, image);
+    printf("version %s\n", version.empty() ? "unknown" : version.c_str());
 }
 
 int cmdList(const std::string& path)
@@ -265,8 +339,9 @@ int cmdList(const std::string& path)
     if (!why.empty()) {
         return fail(path + ": " + why);
     }
+    printVersion(path, tail);
     // A catalog without streams repeats one offset: no sizes to show then.
-    bool sized = true;
+    bool sized = !isCatalogOnly(tail);
     for (size_t i = 0; i + 1 < tail.entries.size(); ++i) {
         sized = sized && tail.entries[i].offset < tail.entries[i + 1].offset;
     }
@@ -325,6 +400,20 @@ int cmdVerify(const std::string& path)
     if (!why.empty()) {
         return fail(path + ": " + why);
     }
+    printVersion(path, tail);
+    if (isCatalogOnly(tail)) {
+        for (size_t i = 0; i < tail.entries.size() && why.empty(); ++i) {
+            why = kit::checkCatalogPath(tail.entries[i].path);
+        }
+        why = why.empty() ? kit::checkEntrySet(tail.entries) : why;
+        if (!why.empty()) {
+            return fail(path + ": " + why);
+        }
+        printf("%s: catalog-only file (no streams): %zu paths checked, catalog of %lld bytes, file of %lld bytes\n",
+               path.c_str(), tail.entries.size(), static_cast<long long>(tail.catalogBytes),
+               static_cast<long long>(tail.fileSize));
+        return 0;
+    }
     for (size_t i = 0; i < tail.entries.size(); ++i) {
         const kit::Entry& e = tail.entries[i];
         std::string name = "entry " + std::to_string(i + 1) + " (" + e.path + ")";
@@ -357,13 +446,36 @@ int main(int argc, char** argv)
     if (cmd == "build" || cmd == "catalog-only") {
         return cmdWrite(argc, argv, cmd == "catalog-only");
     }
-    if ((cmd == "list" || cmd == "verify") && argc == 3) {
-        return cmd == "list" ? cmdList(argv[2]) : cmdVerify(argv[2]);
+    if (cmd == "list" || cmd == "verify") {
+        std::vector<std::string> operands;
+        bool options = true;
+        for (int i = 2; i < argc; ++i) {
+            std::string arg = argv[i];
+            if (options && isHelp(arg)) {
+                return help();
+            }
+            if (options && arg == "--") {
+                options = false;
+            } else if (options && arg.size() > 1 && arg[0] == '-') {
+                return usageError("unknown option " + arg);
+            } else {
+                operands.push_back(arg);
+            }
+        }
+        if (operands.size() != 1) {
+            return usageError(cmd + " takes one KIT");
+        }
+        return cmd == "list" ? cmdList(operands[0]) : cmdVerify(operands[0]);
     }
-    if (cmd == "-h" || cmd == "--help" || cmd == "help") {
-        fputs(kUsage, stdout);
+    if (isHelp(cmd) || cmd == "help") {
+        return help();
+    }
+    if (cmd == "--version") {
+        if (argc > 2) {
+            return usageError("--version takes no argument");
+        }
+        printf("tarvo_kit %s\n", thisKitVersion());
         return 0;
     }
-    fputs(kUsage, stderr);
-    return 2;
+    return usageError(cmd.empty() ? "no command given" : "unknown command " + cmd);
 }

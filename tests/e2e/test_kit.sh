@@ -5,21 +5,49 @@ rm -rf "$W" && mkdir -p "$W/r" && echo data > "$W/r/src"
 PATHS=$(grep -v -e '^#' -e '^$' "$TARVO_SRC/kit/manifest" | cut -f1)
 build() { "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" "$@"; }
 
-# The built kit verifies and lists the seven paths in order (its offsets serve expect_installed).
-check "built kit verifies" "$TOOL" verify "$KIT"
-check "list shows the seven paths in order" [ "$("$TOOL" list "$KIT" | tee "$W/list" | cut -f1)" = "$PATHS" ]
+# The built kit verifies and lists its version (the one the tool was built with), then the seven
+# paths in order (its offsets serve expect_installed).
+VERSION=$("$TOOL" --version | sed -n 's/^tarvo_kit \([0-9]*\.[0-9]*\.[0-9]*\)$/\1/p')
+check "--version names the version" test -n "$VERSION"
+check "built kit verifies" "$TOOL" verify "$KIT" > "$W/out"
+check "verify names the version" [ "$(head -1 "$W/out")" = "version $VERSION" ]
+check "list shows the version, then the seven paths in order" \
+    [ "$("$TOOL" list "$KIT" | tee "$W/list" | cut -f1)" = "version $VERSION"$'\n'"$PATHS" ]
 # A changed byte inside the third stream names that entry.
-read -r offset size < <(sed -n 3p "$W/list" | cut -f2,3)
+read -r offset size < <(sed -n 4p "$W/list" | cut -f2,3)
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[2])] ^= 1; open(sys.argv[3], "wb").write(b)' \
     "$KIT" $((offset + size / 2)) "$W/bad.bin"
-expect_status 1 "verify of a damaged kit" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
+expect_status 1 "verify of a damaged kit" "$TOOL" verify "$W/bad.bin" > /dev/null 2> "$W/err"
 expect_contains "$W/err" "entry 3 (TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto.so)"
 
 # A rebuild with any -j, elsewhere than beside the manifest, equals the build's own.
 cp "$TARVO_BUILD/tarvo_setup" "$W/prog"
-check "rebuild with -j 1" "$TOOL" build -j 1 --program "$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out "$W/k1"
+check "rebuild with -j1 and --opt=value" "$TOOL" build -j1 --program="$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out="$W/k1"
 check "rebuild with -j 1 is byte-identical" cmp -s "$W/k1" "$KIT"
-expect_status 1 "-j 0 is refused" "$TOOL" build -j 0 --program "$W/prog" --manifest "$MANIFEST" --out "$W/k1"
+# Every bad command line exits 2, naming the problem; --help anywhere prints the usage.
+while IFS='|' read -r args message; do
+    eval "set -- $args"
+    expect_status 2 "tarvo_kit $args" "$TOOL" "$@" 2> "$W/err"
+    expect_contains "$W/err" "tarvo_kit: $message" "usage: tarvo_kit build"
+done <<'ROWS'
+build -j 0 --program p --manifest m --out o|-j needs a number from 1 to 256, not "0"
+build -j1x --program p --manifest m --out o|-j needs a number
+build --bogus|unknown option --bogus
+build --program=X|build needs --program, --manifest and --out
+catalog-only --out a --out=b|option --out is given twice
+build --manifest|option --manifest needs a value
+build --out= --program p --manifest m|option --out needs a value
+build kit|unexpected argument kit
+list|list takes one KIT
+verify a b|verify takes one KIT
+list -x|unknown option -x
+--version x|--version takes no argument
+frob|unknown command frob
+''|no command given
+ROWS
+for args in "build --help" "catalog-only --out o -h" "verify --help" "--help" "help"; do
+    check "tarvo_kit $args" "$TOOL" $args > "$W/out" && expect_contains "$W/out" "usage: tarvo_kit build" "-jN"
+done
 
 # Refusals leave an earlier output as it was and no temporary file; names by the installer's own rule.
 R=TARVO5/Linux/ppc64/64
@@ -40,11 +68,21 @@ a ';'|$R/a;b.so	src
 a blank|$R/a b.so	src
 the record directory itself|$R/	src
 a missing source|$R/b.so	nosuch
-a duplicate path|$R/ok.so	src
+a duplicate path|$R/ok.so	src|"$R/ok.so" is listed twice (lines 1 and 2)
 a line without a tab|$R/b.so src
 EOF
 # A sibling that sorts between a file and its namesake directory hides nothing.
-refuse "a file that is also a directory" "is also the directory of" "$R/ok.so.1	src" "$R/ok.so/x	src"
+refuse "a file that is also a directory" "\"$R/ok.so\" (line 1) is also the directory of \"$R/ok.so/x\" (line 3)" \
+    "$R/ok.so.1	src" "$R/ok.so/x	src"
+refuse "a CRLF line end" "$W/r/manifest:2: the line holds a carriage return" "$R/b.so	src"$'\r'
+# SIGINT and SIGTERM stop a build at its first read of the program, its temporary file in place: the file goes.
+for sig in INT TERM; do
+    printf '%s\tsrc\n' "$R/ok.so" > "$W/r/manifest" && echo old > "$W/r/kit"
+    expect_status $((128 + $(kill -l $sig))) "SIG$sig" env "$UNDER_STRACE" strace -f -qq -o /dev/null -P "$W/prog" \
+        -e trace=openat -e inject=openat:signal=SIG$sig:when=1 "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit"
+    expect_file "$W/r/kit" $'old\n'
+    check "no temporary file after SIG$sig" [ "$(ls "$W/r")" = $'kit\nmanifest\nsrc' ]
+done
 # The reader names what is wrong; a failed write fails a build and leaves nothing.
 while IFS='|' read -r bytes message; do
     printf "$bytes" > "$W/bad.bin"
@@ -74,4 +112,20 @@ check "catalog-only file is the program, then the catalog tail" \
     cmp -s <(cat "$TARVO_BUILD/uninstaller"; echo "$want$((${#want} + 1))") "$PAYLOAD/uninstaller"
 check "catalog-only build" "$TOOL" catalog-only --program "$TARVO_BUILD/uninstaller" --manifest "$MANIFEST" --out "$W/u"
 check "catalog-only is reproducible" cmp -s "$W/u" "$PAYLOAD/uninstaller"
+check "verify names a catalog-only file" "$TOOL" verify "$W/u" > "$W/out"
+expect_file "$W/out" "version $VERSION"$'\n'"$W/u: catalog-only file (no streams): 7 paths checked, catalog of ${#want} bytes, file of $(stat -c %s "$W/u") bytes"$'\n'
+# The version is the first well-formed mark in the program image, wherever it lies; the payload is not looked at.
+printf '%s\tsrc\n' "$R/a.so" > "$W/r/manifest"
+while IFS='|' read -r pad bytes version; do
+    { head -c "$pad" /dev/zero; printf "$bytes"; } > "$W/prog"
+    "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" &&
+        check "version $version in ${pad}+$bytes" [ "$("$TOOL" list "$W/r/kit" | head -1)" = "version $version" ]
+done <<'ROWS'
+65530|TARVO_KIT_VERSION=1.20.3\0|1.20.3
+65536|TARVO_KIT_VERSION=1.2.\0TARVO_KIT_VERSION=1.2\0TARVO_KIT_VERSION=7.0.1|unknown
+10|TARVO_KIT_VERSION=1.2.3x\0TARVO_KIT_VERSION=4.5.6\0|4.5.6
+ROWS
+cat "$TARVO_BUILD/uninstaller" > "$W/r/src" && echo PROG > "$W/prog"
+"$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit" &&
+    check "a mark in the payload only" [ "$("$TOOL" list "$W/r/kit" | head -1)" = "version unknown" ]
 finish

@@ -9,7 +9,7 @@ old_release() {
     for p in $PAYLOAD_PATHS; do printf 'old %s\n' "$p" > "$DEFAULT_DIR/$p"; done
     sed -i 's/ 5\.2\.4$/ 5.2.3/' "$R/.installdb"
 }
-first=$("$TOOL" list "$KIT" | head -1 | cut -f1)
+first=$("$TOOL" list "$KIT" | sed -n 2p | cut -f1)
 last_off=$("$TOOL" list "$KIT" | tail -1 | cut -f2)
 # Each kit is this one with a python statement applied to its bytes b; recatalog(old, new) edits the catalog.
 while IFS='|' read -r kit edit message; do
