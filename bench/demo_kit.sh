@@ -1,6 +1,6 @@
 #!/bin/bash
 # Size and install time of whole kits, run by hand as root (never part of ctest):
-#   bench/demo_kit.sh KIT...      e.g. dist/tarvo_installer.x86_64.bin build/tarvo_installer.bin
+#   bench/demo_kit.sh KIT...      e.g. dist/tarvo_installer-5.2.4.x86_64.bin build/tarvo_installer.bin
 # For each kit: its size and the median wall time of eleven installs with env=none
 # into the sandbox's empty /opt, the kits taking turns so that they share the machine's mood.
 set -euo pipefail

@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 need_packages g++ make cmake libbz2-dev libgtest-dev bzip2
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
-bash scripts/release.sh x86_64
-dist/tarvo_installer.x86_64.bin install caller=DEMO verbose
+kit=$(bash scripts/release.sh x86_64 | sed -n 's/: [0-9]* bytes$//p')
+"$kit" install caller=DEMO verbose

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Builds the release kit for one target into dist/ and prints its size:
+# Builds the release kit for one target into dist/tarvo_installer-VERSION.TARGET.bin,
+# rewrites dist/SHA256SUMS and prints the kit's name and size:
 #   scripts/release.sh [x86_64|ppc64le|s390x]      (default x86_64)
 # The release build is optimised for size and stripped; the x86-64 kit needs
 # only the C library at run time, the cross-built kits are fully static.
@@ -47,7 +48,19 @@ case $target in
         exit 2
         ;;
 esac
+# The kit is named by the version its program carries, as the kit tool reads it:
+# a kit that fails to verify or carries no version is not released.
+kit=build-release-$target/tarvo_installer.bin
+version=$(build-release-x86_64/tarvo_kit verify "$kit" | sed -n 's/^version //p')
+case $version in
+    [0-9]*.[0-9]*.[0-9]*) ;;
+    *) echo "$0: $kit carries no version mark" >&2; exit 1 ;;
+esac
+name=tarvo_installer-$version.$target.bin
 mkdir -p dist
-cp "build-release-$target/tarvo_installer.bin" "dist/tarvo_installer.$target.bin.tmp"
-mv "dist/tarvo_installer.$target.bin.tmp" "dist/tarvo_installer.$target.bin"
-echo "dist/tarvo_installer.$target.bin: $(stat -c %s "dist/tarvo_installer.$target.bin") bytes"
+cp "$kit" "dist/$name.tmp"
+mv "dist/$name.tmp" "dist/$name"
+# The checksums of every kit in dist/, by file name.
+(cd dist && LC_ALL=C && shopt -s nullglob && kits=(tarvo_installer-*.bin) &&
+    sha256sum -- "${kits[@]}" >SHA256SUMS.tmp && mv SHA256SUMS.tmp SHA256SUMS)
+echo "dist/$name: $(stat -c %s "dist/$name") bytes"

@@ -31,6 +31,11 @@ cmake --build build-asan -j"$jobs"
 bash scripts/release.sh x86_64
 bash scripts/release.sh ppc64le
 bash scripts/release.sh s390x
+# The release files: each kit named by the version it carries, all in SHA256SUMS.
+version=$(build/tarvo_kit --version | cut -d' ' -f2)
+(cd dist && sha256sum --quiet -c SHA256SUMS && for t in x86_64 ppc64le s390x; do
+    grep -qx "[0-9a-f]\{64\}  tarvo_installer-$version\.$t\.bin" SHA256SUMS; done)
+echo "dist: the kits of version $version match SHA256SUMS"
 release_test() {  # release_test TARGET SCRIPT [RUNNER]
     local log
     log=$(mktemp)
