@@ -1,7 +1,6 @@
 #include "catalog.h"
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 #include "payload.h"
@@ -25,18 +24,16 @@ std::string checkCatalogPath(const std::string& path)
 
 std::string checkEntrySet(const std::vector<Entry>& entries)
 {
-    auto place = [&](size_t i) {
-        return entries[i].line > 0 ? "line " + std::to_string(entries[i].line) : "entry " + std::to_string(i + 1);
-    };
+    // Entries from a manifest are named by line, those of a catalog by number.
+    auto number = [&](size_t i) { return std::to_string(entries[i].line > 0 ? entries[i].line : int(i + 1)); };
+    auto place = [&](size_t i) { return (entries[i].line > 0 ? "line " : "entry ") + number(i); };
     std::map<std::string, size_t> seen;  // path -> index
     for (size_t i = 0; i < entries.size(); ++i) {
         auto at = seen.emplace(entries[i].path, i);
         if (!at.second) {
-            size_t first = at.first->second;
             return "catalog path " + quoted(entries[i].path) + " is listed twice (" +
-                   (entries[i].line > 0 ? "lines " + std::to_string(entries[first].line)
-                                        : "entries " + std::to_string(first + 1)) +
-                   " and " + std::to_string(entries[i].line > 0 ? entries[i].line : int(i + 1)) + ")";
+                   (entries[i].line > 0 ? "lines " : "entries ") + number(at.first->second) + " and " + number(i) +
+                   ")";
         }
     }
     // A path that is also the directory of another path cannot be installed.

@@ -22,8 +22,9 @@ expect_contains "$W/err" "entry 3 (TARVO5/Linux/ppc64/64/lib/libqzopenssl_crypto
 
 # A rebuild with any -j, elsewhere than beside the manifest, equals the build's own.
 cp "$TARVO_BUILD/tarvo_setup" "$W/prog"
-check "rebuild with -j1 and --opt=value" "$TOOL" build -j1 --program="$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out="$W/k1"
-check "rebuild with -j 1 is byte-identical" cmp -s "$W/k1" "$KIT"
+check "rebuild with -j1 and --opt=value" \
+    "$TOOL" build -j1 --program="$TARVO_BUILD/tarvo_setup" --manifest "$MANIFEST" --out="$W/k1"
+check "rebuild with -j1 is byte-identical" cmp -s "$W/k1" "$KIT"
 # Every bad command line exits 2, naming the problem; --help anywhere prints the usage.
 while IFS='|' read -r args message; do
     eval "set -- $args"
@@ -79,7 +80,8 @@ refuse "a CRLF line end" "$W/r/manifest:2: the line holds a carriage return" "$R
 for sig in INT TERM; do
     printf '%s\tsrc\n' "$R/ok.so" > "$W/r/manifest" && echo old > "$W/r/kit"
     expect_status $((128 + $(kill -l $sig))) "SIG$sig" env "$UNDER_STRACE" strace -f -qq -o /dev/null -P "$W/prog" \
-        -e trace=openat -e inject=openat:signal=SIG$sig:when=1 "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit"
+        -e trace=openat -e inject=openat:signal=SIG$sig:when=1 \
+        "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W/r/kit"
     expect_file "$W/r/kit" $'old\n'
     check "no temporary file after SIG$sig" [ "$(ls "$W/r")" = $'kit\nmanifest\nsrc' ]
 done
@@ -113,8 +115,9 @@ check "catalog-only file is the program, then the catalog tail" \
 check "catalog-only build" "$TOOL" catalog-only --program "$TARVO_BUILD/uninstaller" --manifest "$MANIFEST" --out "$W/u"
 check "catalog-only is reproducible" cmp -s "$W/u" "$PAYLOAD/uninstaller"
 check "verify names a catalog-only file" "$TOOL" verify "$W/u" > "$W/out"
-expect_file "$W/out" "version $VERSION"$'\n'"$W/u: catalog-only file (no streams): 7 paths checked, catalog of ${#want} bytes, file of $(stat -c %s "$W/u") bytes"$'\n'
-# The version is the first well-formed mark in the program image, wherever it lies; the payload is not looked at.
+summary="7 paths checked, catalog of ${#want} bytes, file of $(stat -c %s "$W/u") bytes"
+expect_file "$W/out" "version $VERSION"$'\n'"$W/u: catalog-only file (no streams): $summary"$'\n'
+# The version is the first well-formed mark in the program image, wherever it lies; not in the payload.
 printf '%s\tsrc\n' "$R/a.so" > "$W/r/manifest"
 while IFS='|' read -r pad bytes version; do
     { head -c "$pad" /dev/zero; printf "$bytes"; } > "$W/prog"
