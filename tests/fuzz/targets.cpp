@@ -66,9 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 abort();
 #elif defined(FUZZ_kit_catalog)  // the kit tool's catalog reader on an arbitrary kit
     kit::Tail tail;
-    if (kit::readTail(file("kit", input), tail).empty())
+    const std::string path = file("kit", input);
+    if (kit::readTail(path, tail).empty()) {
         for (const kit::Entry& e : tail.entries)
             kit::checkCatalogPath(e.path);
+        kit::checkEntrySet(tail.entries);
+    }
+    kit::readVersionMark(path, static_cast<int64_t>(input.size()));
 #elif defined(FUZZ_stream)  // one stream's decompression; the first byte chooses its offset
     static bool limited = [] {
         // A small stream may expand a thousandfold: a write past the limit fails instead of filling /tmp.
