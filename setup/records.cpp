@@ -148,22 +148,41 @@ void closeKeepingErrno(int fd)
     errno = saved;
 }
 
-// Six letters or digits, as mkstemp makes them; O_EXCL settles any collision.
+// Six letters or digits, as mkstemp makes them. O_EXCL settles a collision, so when the kernel has no
+// random bytes to give, a counter does.
 std::string randomSuffix()
 {
     static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned long counter = (unsigned long)(getpid()) ^ (unsigned long)(time(nullptr));
     unsigned char bytes[6];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        unsigned long seed = (unsigned long)(getpid()) * 2654435761UL ^ (unsigned long)(time(nullptr)) ^ (unsigned long)(clock());
+        unsigned long value = ++counter * 2654435761UL;
         for (unsigned char& b : bytes) {
-            seed = seed * 6364136223846793005UL + 1442695040888963407UL;
-            b = (unsigned char)(seed >> 33);
+            b = (unsigned char)(value);
+            value >>= 5;
         }
     }
     std::string suffix;
     for (unsigned char b : bytes)
         suffix += LETTERS[b % (sizeof LETTERS - 1)];
     return suffix;
+}
+
+// Replaces path whole, keeping the owner and mode of the plain file there; newMode for a new one.
+bool replaceByPath(const std::string& path, const std::string& content, mode_t newMode)
+{
+    std::string name;
+    int dir = openParentDir(path, name);
+    if (dir < 0)
+        return false;
+    struct stat old;
+    int fd = openRegularAt(dir, name, O_RDONLY, old, path);
+    bool existed = fd >= 0;
+    if (existed)
+        close(fd);
+    bool ok = (existed || errno == ENOENT) && replaceAt(dir, name, content, existed ? &old : nullptr, newMode);
+    close(dir);
+    return ok;
 }
 
 }  // namespace
@@ -293,18 +312,7 @@ bool replaceAt(int dirFd, const std::string& name, const std::string& content, c
 
 bool replaceRecordFile(const std::string& path, const std::string& content)
 {
-    std::string name;
-    int dir = openParentDir(path, name);
-    if (dir < 0)
-        return false;
-    struct stat old;
-    int fd = openRegularAt(dir, name, O_RDONLY, old, path);
-    bool ok = fd >= 0 || errno == ENOENT;
-    if (fd >= 0)
-        close(fd);
-    ok = ok && replaceAt(dir, name, content, fd >= 0 ? &old : nullptr, 0644);
-    close(dir);
-    return ok;
+    return replaceByPath(path, content, 0644);
 }
 
 void removeRecordTemporaries(const std::string& installDir)
@@ -337,20 +345,9 @@ void removeRecordTemporaries(const std::string& installDir)
 
 bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lines)
 {
-    std::string name;
-    int dir = openParentDir(path, name);
-    if (dir < 0)
-        return false;
-    struct stat old;
-    int fd = openRegularAt(dir, name, O_RDONLY, old, path);
-    bool ok = fd >= 0 || errno == ENOENT;
-    if (fd >= 0)
-        close(fd);
     mode_t mask = umask(0);
     umask(mask);
-    ok = ok && replaceAt(dir, name, joinLines(lines), fd >= 0 ? &old : nullptr, 0666 & ~mask);
-    close(dir);
-    return ok;
+    return replaceByPath(path, joinLines(lines), 0666 & ~mask);
 }
 
 bool recordFilesAreSafe(const std::string& installDir)
