@@ -184,6 +184,7 @@ bool insertLines(const std::string& szFilename, const std::vector<std::string>& 
 // refused: the file was a link or no plain file, so lines to remove may have stayed.
 bool removeLines(const std::string& szFilename, const std::vector<std::string>& removelines, bool& refused)
 {
+    refused = false;
     // The file must already exist and be writable: removal never creates a profile.
     std::vector<std::string> lines;
     if (!readLines(szFilename, lines, O_RDWR)) {
@@ -321,7 +322,7 @@ int del_env_vars(const std::string& homeVal)
         }
         // Lines that a refused file keeps must be taken out by hand; with none to take out there is no failure.
         std::string profile = std::string(home) + "/.profile";
-        bool refused = false;
+        bool refused = true;  // also when the owner's identity could not be taken
         asOwnerOf(home, [&] { return removeLines(profile, remove, refused); });
         return refused && !remove.empty() ? 0 : 1;
     }
