@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "homeowner.h"
 #include "log.h"
 #include "qzprofile.h"
 #include "records.h"
@@ -133,6 +134,89 @@ int setForAll(const std::string& homeVal, const std::string& parent, bool sectio
     return 0;
 }
 
+// The directory that holds a login file: its owner's rights are the ones used on the file.
+std::string directoryOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A link, a FIFO or another special file, or a file of several links, at the login file's name.
+bool wasRefused(int error)
+{
+    return error == ELOOP || error == EINVAL;
+}
+
+bool insertLines(const std::string& szFilename, const std::vector<std::string>& newlines)
+{
+    std::vector<std::string> lines;
+    if (!readLines(szFilename, lines)) {
+        int error = errno;
+        if (wasRefused(error)) {
+            log_msg(MT_INFO, "Unable to open %s for writing, environment variable setting failed\n",
+                    szFilename.c_str());
+            return false;
+        }
+        // Only a missing file may be started afresh: rewriting one we could not read would empty it.
+        if (error != ENOENT) {
+            log_msg(MT_ERROR, "Unable to read %s, environment variable setting failed\n", szFilename.c_str());
+            return false;
+        }
+        log_msg(MT_INFO, "Unable to open %s , will attempt to create file\n", szFilename.c_str());
+        lines.clear();
+    }
+    // Older copies go, also with text around them, so each line stands once, at the end.
+    for (const std::string& add : newlines) {
+        std::vector<std::string> kept;
+        for (std::string& line : lines)
+            if (line.find(add) == std::string::npos)
+                kept.push_back(std::move(line));
+        kept.push_back(add);
+        lines.swap(kept);
+    }
+    if (!rewriteInPlace(szFilename, lines)) {
+        log_msg(MT_INFO, "Unable to open %s for writing, environment variable setting failed\n", szFilename.c_str());
+        return false;
+    }
+    return true;
+}
+
+// refused: the file was a link or no plain file, so lines to remove may have stayed.
+bool removeLines(const std::string& szFilename, const std::vector<std::string>& removelines, bool& refused)
+{
+    refused = false;
+    // The file must already exist and be writable: removal never creates a profile.
+    std::vector<std::string> lines;
+    if (!readLines(szFilename, lines, O_RDWR)) {
+        refused = wasRefused(errno);
+        log_msg(MT_INFO, "Unable to open %s , environment variable removal failed\n", szFilename.c_str());
+        return false;
+    }
+    bool changed = false;
+    for (const std::string& remove : removelines) {
+        bool found = false;
+        for (auto it = lines.begin(); it != lines.end(); ++it) {
+            if (*it == remove) {
+                lines.erase(it);
+                found = changed = true;
+                break;
+            }
+        }
+        if (!found)
+            log_msg(MT_INFO,
+                    "Unable to remove line \"%s\" from file %s this is done to ensure backward compatibility of the "
+                    "installer\n",
+                    remove.c_str(), szFilename.c_str());
+    }
+    // An unchanged file is left as it is, inode and all.
+    if (changed && !rewriteInPlace(szFilename, lines)) {
+        refused = wasRefused(errno);
+        log_msg(MT_INFO, "Unable to open %s for writing, environment variable removal failed\n", szFilename.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int set_env_vars(const std::string& homeVal, const std::string& fileDir, std::string& environ_section_contents)
@@ -171,31 +255,7 @@ int set_env_vars(const std::string& homeVal, const std::string& fileDir, std::st
 bool insert_lines_in_file(const std::string& szFilename, const std::vector<std::string>& newlines)
 {
     log_msg(MT_VV, "Setting environment variable in %s file\n", szFilename.c_str());
-    std::vector<std::string> lines;
-    if (!readLines(szFilename, lines)) {
-        // Only a missing file may be started afresh: rewriting one we could not read would empty it.
-        struct stat st;
-        if (stat(szFilename.c_str(), &st) == 0 || errno != ENOENT) {
-            log_msg(MT_ERROR, "Unable to read %s, environment variable setting failed\n", szFilename.c_str());
-            return false;
-        }
-        log_msg(MT_INFO, "Unable to open %s , will attempt to create file\n", szFilename.c_str());
-        lines.clear();
-    }
-    // Older copies go, also with text around them, so each line stands once, at the end.
-    for (const std::string& add : newlines) {
-        std::vector<std::string> kept;
-        for (std::string& line : lines)
-            if (line.find(add) == std::string::npos)
-                kept.push_back(std::move(line));
-        kept.push_back(add);
-        lines.swap(kept);
-    }
-    if (!rewriteInPlace(szFilename, lines)) {
-        log_msg(MT_INFO, "Unable to open %s for writing, environment variable setting failed\n", szFilename.c_str());
-        return false;
-    }
-    return true;
+    return asOwnerOf(directoryOf(szFilename), [&] { return insertLines(szFilename, newlines); });
 }
 
 std::string getParamValFromEnvironSectionVector(const std::vector<std::string>* lines, const std::string& param_name)
@@ -229,7 +289,7 @@ int updateParamValInEnvironSectionVector(std::vector<std::string>* lines, const 
 bool checkIfEnvVarIsPresentInProfile(const std::string& fileName, const std::string& env_var_name)
 {
     std::vector<std::string> lines;
-    if (!readLines(fileName, lines))
+    if (!asOwnerOf(directoryOf(fileName), [&] { return readLines(fileName, lines); }))
         return false;
     std::string exportText = "export " + env_var_name;
     for (const std::string& line : lines)
@@ -260,8 +320,11 @@ int del_env_vars(const std::string& homeVal)
                         remove.push_back(profileLine(VAR_NAMES[i], values[i]));
             }
         }
-        remove_lines_from_file(std::string(home) + "/.profile", remove);
-        return 1;
+        // Lines that a refused file keeps must be taken out by hand; with none to take out there is no failure.
+        std::string profile = std::string(home) + "/.profile";
+        bool refused = true;  // also when the owner's identity could not be taken
+        asOwnerOf(home, [&] { return removeLines(profile, remove, refused); });
+        return refused && !remove.empty() ? 0 : 1;
     }
     if (g_opts.setenv != ALL || !forced)
         return 1;
@@ -281,33 +344,6 @@ int del_env_vars(const std::string& homeVal)
 
 bool remove_lines_from_file(const std::string& szFilename, const std::vector<std::string>& removelines)
 {
-    // The file must already exist: removal never creates a profile.
-    int fd = open(szFilename.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0)
-        close(fd);
-    std::vector<std::string> lines;
-    if (fd < 0 || !readLines(szFilename, lines)) {
-        log_msg(MT_INFO, "Unable to open %s , environment variable removal failed\n", szFilename.c_str());
-        return false;
-    }
-    for (const std::string& remove : removelines) {
-        bool found = false;
-        for (auto it = lines.begin(); it != lines.end(); ++it) {
-            if (*it == remove) {
-                lines.erase(it);
-                found = true;
-                break;
-            }
-        }
-        if (!found)
-            log_msg(MT_INFO,
-                    "Unable to remove line \"%s\" from file %s this is done to ensure backward compatibility of the "
-                    "installer\n",
-                    remove.c_str(), szFilename.c_str());
-    }
-    if (!rewriteInPlace(szFilename, lines)) {
-        log_msg(MT_INFO, "Unable to open %s for writing, environment variable removal failed\n", szFilename.c_str());
-        return false;
-    }
-    return true;
+    bool refused = false;
+    return asOwnerOf(directoryOf(szFilename), [&] { return removeLines(szFilename, removelines, refused); });
 }

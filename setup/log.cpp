@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,7 +38,12 @@ void log_msg(MessageType messageType, const char* message, ...)
         return;
     // Anyone can plant something at the log's name in the shared /tmp: a symbolic link or a hard link
     // to a file of theirs or ours, or a FIFO that would block us. Write only to a plain file of one link.
+    // A message logged while acting on a user's file with that user's rights still reaches our log.
+    uid_t actingAs = uid_t(setfsuid(geteuid()));
+    gid_t actingGroup = gid_t(setfsgid(getegid()));
     int fd = open(LOG_FILE_PATH, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    setfsgid(actingGroup);
+    setfsuid(actingAs);
     if (fd < 0)
         return;
     struct stat st;

@@ -143,8 +143,14 @@ int runRequest(int argc, char* argv[])
         log_msg(MT_ERROR, "Failed to determine installation directory\n");
         return RESULT_FAILURE;
     }
+    // A line break cannot stand in a line of $HOME/.profile, so a later removal could never find it.
+    // A removal goes on, so that an installation made there before can still be taken away.
+    if (g_opts.installMode == INSTALL && (installDir + linkDir).find('\n') != std::string::npos) {
+        log_msg(MT_ERROR, "The installation directory must not contain a line break\n");
+        return RESULT_FAILURE;
+    }
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
-    if (!Check_InstallDir_Attr(installDir) || !recordDirIsSafe(installDir))
+    if (!Check_InstallDir_Attr(installDir) || !recordDirIsSafe(installDir) || !recordFilesAreSafe(installDir))
         return RESULT_FAILURE;
     removeRecordTemporaries(installDir);
 

@@ -1,6 +1,8 @@
 #include "options.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "autolock.h"
 #include "log.h"
 #include "qzprofile.h"
+#include "records.h"
 
 opts g_opts;
 
@@ -84,17 +87,19 @@ const char* setEnvName(SetEnv mode)
     exit(0);
 }
 
-// Opens a registry only when it is a regular file: a directory opens but reads nothing.
+// Opens a registry only when it is a plain file: a directory opens but reads nothing, a FIFO would block.
 FILE* openRegistry(const std::string& path)
 {
-    FILE* file = fopen(path.c_str(), "r");
-    if (!file)
+    std::string name;
+    int dir = openParentDir(path, name);
+    if (dir < 0)
         return nullptr;
     struct stat st;
-    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fclose(file);
-        return nullptr;
-    }
+    int fd = openRegularAt(dir, name, O_RDONLY, st, path);
+    close(dir);
+    FILE* file = fd < 0 ? nullptr : fdopen(fd, "r");
+    if (!file && fd >= 0)
+        close(fd);
     return file;
 }
 

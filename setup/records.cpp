@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "autolock.h"  // AutoLock::write_data: whole writes that survive EINTR
 #include "log.h"
@@ -66,16 +68,15 @@ bool matchesWholeLine(const std::string& line, const std::string& key, size_t& v
     return true;
 }
 
-// First-word rule (update): the first blank-delimited word of the line is the key.
+// First-word rule (update), on whole keys: the line begins with the key, then a blank or its end. For a
+// key without blanks that is its first word; a caller ID with inner blanks thus finds its own line again.
 bool matchesFirstWord(const std::string& line, const std::string& key)
 {
     size_t pos = firstNonBlank(line);
     if (pos == line.size())
         return false;
-    size_t end = pos;
-    while (end < line.size() && !isBlank(line[end]))
-        ++end;
-    return end - pos == key.size() && equalsIgnoreCase(line, pos, key);
+    size_t end = pos + key.size();
+    return equalsIgnoreCase(line, pos, key) && (end == line.size() || isBlank(line[end]));
 }
 
 long findWholeLineMatch(const std::vector<std::string>& lines, const std::string& key, size_t& valueStart)
@@ -97,18 +98,25 @@ std::string joinLines(const std::vector<std::string>& lines)
 }
 
 // Creates the file when missing without touching its content; false when that is impossible.
+// O_EXCL: a dangling link at the name must not make us create the file it names.
 bool ensureWritable(const std::string& path)
 {
+    std::string name;
+    int dir = openParentDir(path, name);
     struct stat st;
-    bool existed = stat(path.c_str(), &st) == 0;
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = dir < 0 ? -1 : openRegularAt(dir, name, O_WRONLY | O_APPEND, st, path);
+    if (fd < 0 && dir >= 0 && errno == ENOENT) {
+        fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        // A new record gets 0644 whatever the umask, so that every user can read the registry.
+        if (fd >= 0)
+            fchmod(fd, 0644);
+    }
+    if (dir >= 0)
+        close(dir);
     if (fd < 0) {
         log_msg(MT_ERROR, "Unable to create/write to file %s\n", path.c_str());
         return false;
     }
-    // A new record gets 0644 whatever the umask, so that every user can read the registry.
-    if (!existed)
-        fchmod(fd, 0644);
     close(fd);
     return true;
 }
@@ -133,21 +141,62 @@ bool isRecordTemporary(const char* name)
     return true;
 }
 
-void syncDirectory(const std::string& dir)
+void closeKeepingErrno(int fd)
 {
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
+    int saved = errno;
     close(fd);
+    errno = saved;
+}
+
+// Six letters or digits, as mkstemp makes them. O_EXCL settles a collision, so when the kernel has no
+// random bytes to give, a counter does.
+std::string randomSuffix()
+{
+    static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned long counter = (unsigned long)(getpid()) ^ (unsigned long)(time(nullptr));
+    unsigned char bytes[6];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
+        unsigned long value = ++counter * 2654435761UL;
+        for (unsigned char& b : bytes) {
+            b = (unsigned char)(value);
+            value >>= 5;
+        }
+    }
+    std::string suffix;
+    for (unsigned char b : bytes)
+        suffix += LETTERS[b % (sizeof LETTERS - 1)];
+    return suffix;
+}
+
+// Replaces path whole, keeping the owner and mode of the plain file there; newMode for a new one.
+bool replaceByPath(const std::string& path, const std::string& content, mode_t newMode)
+{
+    std::string name;
+    int dir = openParentDir(path, name);
+    if (dir < 0)
+        return false;
+    struct stat old;
+    int fd = openRegularAt(dir, name, O_RDONLY, old, path);
+    bool existed = fd >= 0;
+    if (existed)
+        close(fd);
+    bool ok = (existed || errno == ENOENT) && replaceAt(dir, name, content, existed ? &old : nullptr, newMode);
+    close(dir);
+    return ok;
 }
 
 }  // namespace
 
-bool readLines(const std::string& path, std::vector<std::string>& lines)
+bool readLines(const std::string& path, std::vector<std::string>& lines, int accessMode)
 {
     lines.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string name;
+    int dir = openParentDir(path, name);
+    if (dir < 0)
+        return false;
+    struct stat st;
+    int fd = openRegularAt(dir, name, accessMode, st, path);
+    closeKeepingErrno(dir);
     if (fd < 0)
         return false;
     std::string content;
@@ -157,7 +206,7 @@ bool readLines(const std::string& path, std::vector<std::string>& lines)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            close(fd);
+            closeKeepingErrno(fd);
             return false;
         }
         if (n == 0)
@@ -178,38 +227,92 @@ bool readLines(const std::string& path, std::vector<std::string>& lines)
     return true;
 }
 
-bool replaceRecordFile(const std::string& path, const std::string& content)
+int openParentDir(const std::string& path, std::string& name)
 {
-    // Beside the record, so that the rename stays within one file system. The prefix is ours alone:
-    // no payload path may use it, and the start-of-run clean-up deletes nothing else.
     std::string dir = directoryOf(path);
+    name = path.substr(path.rfind('/') + 1);
+    // A record directory is reached component by component: any directory below the install
+    // directory may have been replaced by a link.
+    const std::string recordSuffix = std::string("/") + RECORD_SUBDIR;
+    if (dir.size() > recordSuffix.size() &&
+        dir.compare(dir.size() - recordSuffix.size(), recordSuffix.size(), recordSuffix) == 0)
+        return openTreeDir(dir.substr(0, dir.size() - recordSuffix.size()), RECORD_SUBDIR, false);
+    return open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
-    mode_t mode = 0644;
-    struct stat old;
-    bool hadOld = stat(path.c_str(), &old) == 0;
-    if (hadOld)
-        mode = old.st_mode & 07777;
+int openRegularAt(int dirFd, const std::string& name, int flags, struct stat& st, const std::string& shownPath)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer (or a reader) that never comes.
+    int fd = openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const char* refusal = nullptr;
+    if (fd < 0) {
+        int error = errno;
+        if (error == ENOENT || fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            errno = error;
+            return -1;
+        }
+        if (S_ISLNK(st.st_mode))
+            refusal = "a symbolic link";
+        else if (!S_ISREG(st.st_mode))
+            refusal = "not a regular file";  // a FIFO without a reader refuses O_WRONLY (ENXIO)
+        else {
+            errno = error;
+            return -1;
+        }
+    } else if (fstat(fd, &st) != 0) {
+        closeKeepingErrno(fd);
+        return -1;
+    } else if (!S_ISREG(st.st_mode)) {
+        refusal = "not a regular file";
+    } else if (st.st_nlink != 1) {
+        refusal = "a file with more than one link";
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        closeKeepingErrno(fd);
+        return -1;
+    }
+    if (!refusal)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    log_msg(MT_ERROR, "%s is %s; it is neither read nor written\n", shownPath.c_str(), refusal);
+    errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
+    return -1;
+}
 
-    std::string pattern = dir + "/" + RECORD_TEMP_PREFIX + MKSTEMP_SUFFIX;
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
+bool replaceAt(int dirFd, const std::string& name, const std::string& content, const struct stat* old,
+               mode_t newMode)
+{
+    // Beside the file, so that the rename stays within one file system. The prefix is ours alone:
+    // no payload path may use it, and the start-of-run clean-up deletes nothing else.
+    std::string tempName;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tempName = std::string(RECORD_TEMP_PREFIX) + randomSuffix();
+        fd = openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
-    const char* tempName = name.data();
-
+    mode_t mode = old ? old->st_mode & 07777 : newMode;
     bool ok = AutoLock::write_data(fd, content.data(), content.size()) && fchmod(fd, mode) == 0;
-    // Keep a registry that someone handed to another owner with that owner.
-    if (ok && hadOld && (old.st_uid != geteuid() || old.st_gid != getegid()))
-        ok = fchown(fd, old.st_uid, old.st_gid) == 0;
+    // Keep a file that someone handed to another owner with that owner.
+    struct stat mine;
+    if (ok && old && fstat(fd, &mine) == 0 && (old->st_uid != mine.st_uid || old->st_gid != mine.st_gid))
+        ok = fchown(fd, old->st_uid, old->st_gid) == 0 && fchmod(fd, mode) == 0;  // chown drops set-id bits
     ok = ok && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
-    if (ok && rename(tempName, path.c_str()) == 0) {
-        syncDirectory(dir);
+    if (ok && renameat(dirFd, tempName.c_str(), dirFd, name.c_str()) == 0) {
+        fsync(dirFd);
         return true;
     }
-    unlink(tempName);
+    unlinkat(dirFd, tempName.c_str(), 0);
     return false;
+}
+
+bool replaceRecordFile(const std::string& path, const std::string& content)
+{
+    return replaceByPath(path, content, 0644);
 }
 
 void removeRecordTemporaries(const std::string& installDir)
@@ -242,14 +345,27 @@ void removeRecordTemporaries(const std::string& installDir)
 
 bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lines)
 {
-    // Truncating the existing inode keeps the owner, mode and any link of a file that is not ours.
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    const std::string text = joinLines(lines);
-    bool ok = AutoLock::write_data(fd, text.data(), text.size());
-    ok = (close(fd) == 0) && ok;
-    return ok;
+    mode_t mask = umask(0);
+    umask(mask);
+    return replaceByPath(path, joinLines(lines), 0666 & ~mask);
+}
+
+bool recordFilesAreSafe(const std::string& installDir)
+{
+    int dir = openTreeDir(installDir, RECORD_SUBDIR, false);
+    if (dir < 0)
+        return errno == ENOENT;  // nothing installed yet; other failures are reported by the caller
+    bool safe = true;
+    for (const char* name : {FILES_DAT_NAME, INSTALLDB_NAME}) {
+        struct stat st;
+        int fd = openRegularAt(dir, name, O_RDONLY, st, recordDir(installDir) + "/" + name);
+        if (fd >= 0)
+            close(fd);
+        else if (errno == ELOOP || errno == EINVAL)
+            safe = false;
+    }
+    close(dir);
+    return safe;
 }
 
 int readFileLine(const std::string& szFilename, const std::string& szIdentifier, std::string& szValue)

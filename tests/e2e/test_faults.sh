@@ -95,8 +95,8 @@ while read -r -u 3 phase calls faults; do
         RC=0
         { env "$UNDER_STRACE" timeout -s KILL 20 "${cmd[@]}" </dev/null >/dev/null 2>&1 || RC=$?; } 2>/dev/null
         case $fault:$RC in *:0) finished "$phase" "$what (status 0)" ;; KILL:* | *:3) pass ;; *) fail "$what: status $RC" ;; esac
-        # An install's last rename registers the caller.
-        [ "$phase $call $fault $when" != "install rename EIO $(awk '$1 == "rename" { print $2 }' "$W/install.counts")" ] ||
+        # An install's last renameat registers the caller.
+        [ "$phase $call $fault $when" != "install renameat EIO $(awk '$1 == "renameat" { print $2 }' "$W/install.counts")" ] ||
             expect_contains $LOG "Failed to add dependency on TARVO"
         whole "$phase" "$what"
         # The clean rerun: an install as before; a removal by its caller while still registered, else by any.

@@ -103,4 +103,72 @@ chmod 0200 "$HOME/.profile"
 expect_run 3 timeout 20 setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search "$KIT" install caller=APP1 env=user
 expect_contains $LOG "Unable to read $HOME/.profile, environment variable setting failed"
 expect_file "$HOME/.profile" $'PS1=x\nmine\n'
+# $HOME/.profile as a link, a FIFO or a hard link is neither read nor written, whatever the mode; a forced
+# removal that must leave its lines there fails. victim: a root-only file; /etc/created: a name to create.
+printf 'root only\n' >/etc/victim && chmod 0600 /etc/victim
+victims() { stat -c '%n %u %a' /etc/victim "$HOME/victim" 2>&1; md5sum /etc/victim "$HOME/victim" 2>&1; ls /etc/created /etc/.profile 2>&1; }
+while IFS='|' read -r kind args want text; do
+    rm -rf /opt/QZ "$HOME/.profile" "$HOME/victim" && printf 'PS1=x\n' >"$HOME/.profile"
+    [ "${args%% *}" = install ] || kit_ok install caller=APP1 env=user
+    rm "$HOME/.profile" && cp -p /etc/victim "$HOME/victim"
+    case $kind in
+    link) ln -s /etc/victim "$HOME/.profile" ;;
+    dangling) ln -s /etc/created "$HOME/.profile" ;;
+    fifo) mkfifo "$HOME/.profile" ;;
+    hardlink) ln "$HOME/victim" "$HOME/.profile" ;;
+    esac
+    before=$(victims)
+    expect_run "$want" timeout 20 "$KIT" $args
+    expect_contains $LOG "$HOME/.profile is $text; it is neither read nor written"
+    check "$kind, $args: nothing read or written through it" test "$(victims)" = "$before"
+done <<'EOF_PROFILES'
+link|install caller=APP1 env=user|3|a symbolic link
+dangling|install caller=APP1 env=user|3|a symbolic link
+fifo|install caller=APP1 env=user|3|not a regular file
+hardlink|install caller=APP1 env=user|3|a file with more than one link
+link|remove caller=APP1 env=user|0|a symbolic link
+dangling|forceremove caller=APP1 env=user|3|a symbolic link
+fifo|forceremove caller=APP1 env=user|3|not a regular file
+EOF_PROFILES
+expect_contains $LOG "Failed to remove environment variables, must be done manually."
+expect_absent /opt/QZ
+
+# A HOME that uid 65534 controls is used with that user's rights only: not for a file of root's in it,
+# nor for a root-owned directory that its link leads to. Its own profile works and keeps its owner.
+U=/tmp/uhome && mkdir $U && chown 65534:65534 $U && as_nobody ln -s /etc $U/etc
+printf 'PS1=x\n' >$U/.profile
+for home in $U $U/etc; do
+    rm -rf /opt/QZ && before=$(victims; md5sum $U/.profile)
+    expect_run 3 env HOME=$home timeout 20 "$KIT" install caller=APP1 env=user verbose
+    expect_contains $LOG "Unable to open $home/.profile for writing, environment variable setting failed"
+    check "HOME=$home: root's rights reached nothing" test "$(victims; md5sum $U/.profile)" = "$before"
+done
+rm -rf /opt/QZ $U/.profile && as_nobody sh -c "printf 'PS1=x\n' >$U/.profile"
+expect_run 0 env HOME=$U "$KIT" install caller=APP1 env=user
+check "the user's profile has the lines and its owner" test "$(stat -c %u $U/.profile; grep -c export $U/.profile)" = $'65534\n3'
+expect_run 0 env HOME=$U "$KIT" forceremove caller=APP1 env=user
+check "and loses them again" test "$(stat -c %u $U/.profile; cat $U/.profile)" = $'65534\nPS1=x'
+
+# A FIFO or a dangling link at a record file: every run ends at once with a message naming it.
+for case in ".installdb fifo" "files.dat fifo" ".installdb dangling" "files.dat dangling"; do
+    read -r name kind <<<"$case"
+    rm -rf /opt/QZ && kit_ok install caller=APP1 && rm "$R/$name"
+    if [ $kind = fifo ]; then mkfifo "$R/$name"; else ln -s /etc/created "$R/$name"; fi
+    before=$(tree_state /opt)
+    for mode in install remove; do
+        expect_run 3 timeout 20 "$KIT" $mode caller=APP2
+        expect_contains $LOG "$R/$name is "
+        check "$kind $name, $mode: nothing changed" test "$(tree_state /opt)" = "$before"
+        expect_absent /etc/created $LOCK
+    done
+done
+
+# A line break cannot stand in a login file: no directory holding one is installed.
+for source in instdir QZSHCOMP QZLIB; do
+    rm -rf /opt/*
+    case $source in instdir) set -- "instdir=/opt/a"$'\n'"b" ;; *) set -- "$source=/opt/a"$'\n'"b/lib" ;; esac
+    if [ $source = instdir ]; then kit_fails install caller=APP1 "$1"; else expect_run 3 env "$1" "$KIT" install caller=APP1; fi
+    expect_contains $LOG "The installation directory must not contain a line break"
+    check "$source: nothing placed" test -z "$(ls /opt)"
+done
 finish

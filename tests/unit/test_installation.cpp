@@ -177,6 +177,11 @@ TEST(Records, RegistryLinesAndFilesDatSections)
     EXPECT_TRUE(removeFileLine(rdb, "APP1"));
     EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\nX 0\nAPP1 2\nAPP3 5.2.4\n");
 
+    // A caller ID with inner blanks keeps one line, however often it installs.
+    writeFile(rdb, "CurrentVersion 5.2.4\nmy app 5.2.3\n");
+    EXPECT_TRUE(updateFileLine(rdb, "my app", "5.2.4", true) && updateFileLine(rdb, "MY APP", "5.2.4", true));
+    EXPECT_EQ(readFile(rdb), "CurrentVersion 5.2.4\nMY APP 5.2.4\n");
+
     std::remove(rdb.c_str());
     umask(077);
     EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "5.2.4", true));
@@ -221,6 +226,31 @@ TEST(Records, ReplacementKeepsModeAndOwnerAndOnlyOurTemporariesAreCleaned)
     for (const auto& e : std::filesystem::directory_iterator(rdir))
         names.insert(e.path().filename());
     EXPECT_EQ(names, kept);
+
+    // A link (dangling too), a FIFO or a hard link at a record's name: refused at once, its target untouched.
+    const std::string target = freshDir("records_target") + "/t";
+    alarm(20);  // a blocking open fails the test instead of hanging it
+    for (const char* kind : {"link", "dangling", "fifo", "hardlink"}) {
+        SCOPED_TRACE(kind);
+        std::remove(rdb.c_str());
+        std::remove(target.c_str());
+        if (std::string(kind) != "dangling")
+            writeFile(target, "x 1\n");
+        if (std::string(kind) == "fifo")
+            ASSERT_EQ(mkfifo(rdb.c_str(), 0600), 0);
+        else if (std::string(kind) == "hardlink")
+            ASSERT_EQ(link(target.c_str(), rdb.c_str()), 0);
+        else
+            ASSERT_EQ(symlink(target.c_str(), rdb.c_str()), 0);
+        std::string value = "untouched";
+        std::vector<std::string> lines;
+        EXPECT_EQ(readFileLine(rdb, "x", value), -1);
+        EXPECT_FALSE(updateFileLine(rdb, "x", "2", true) || removeFileLine(rdb, "x") || readLines(rdb, lines) ||
+                     replaceRecordFile(rdb, "y\n") || rewriteInPlace(rdb, {"y"}) || recordFilesAreSafe(installDir));
+        EXPECT_EQ(exists(target) ? readFile(target) : "absent", std::string(kind) == "dangling" ? "absent" : "x 1\n");
+    }
+    alarm(0);
+    std::remove(rdb.c_str());
 
     const std::string linked = freshDir("records_linked"), outside = freshDir("records_outside");
     std::filesystem::create_directories(linked + "/TARVO5/Linux/ppc64");
