@@ -311,3 +311,8 @@ bool remove_lines_from_file(const std::string& szFilename, const std::vector<std
     }
     return true;
 }
+
+std::string userProfileLine(const std::string& name, const std::string& value)
+{
+    return profileLine(name, value);
+}

@@ -14,6 +14,7 @@
 #include "environment.h"
 #include "filelog.h"
 #include "installdir.h"
+#include "jsondiscovery.h"
 #include "legacy.h"
 #include "log.h"
 #include "options.h"
@@ -27,6 +28,9 @@
 
 #ifndef TARVO_REMOVE_ONLY
 #define TARVO_REMOVE_ONLY 0
+#endif
+#ifndef TARVO_BUILD_ID
+#define TARVO_BUILD_ID "unknown"
 #endif
 
 int pseudo_main(int argc, char* argv[]);
@@ -186,6 +190,27 @@ int runRequest(int argc, char* argv[])
     return RESULT_SUCCESS;
 }
 
+// Requests that need no run: they answer on the console alone, without the lock, the log or a
+// temporary file. True when argv was one of them; status is then the exit status.
+bool answerWithoutRun(int argc, char* argv[], int& status)
+{
+    const char* only = argc == 2 ? argv[1] : "";
+    if (strcmp(only, "--version") == 0) {
+        printf("TARVO %s %s (build %s)\n", TARVO_REMOVE_ONLY ? "uninstaller" : "installer",
+               getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD).c_str(),
+               TARVO_BUILD_ID);
+    } else if (strcmp(only, "--help") == 0 || strcmp(only, "-h") == 0) {
+        printUsage(stdout, "", argv[0], TARVO_REMOVE_ONLY);
+    } else if (argc >= 2 && strcmp(argv[argc - 1], DISCOVER_JSON_WORD) == 0) {
+        status = runJsonDiscovery(argc, argv, TARVO_REMOVE_ONLY);
+        return true;
+    } else {
+        return false;
+    }
+    status = fflush(stdout) == 0 ? RESULT_SUCCESS : RESULT_FAILURE;
+    return true;
+}
+
 // An exception, out of memory included, fails the run like any other failure, so that the caller
 // still gets the closing message and status 3, and the lock and the temporary utility still go.
 int runGuarded(int argc, char* argv[])
@@ -207,6 +232,8 @@ int runGuarded(int argc, char* argv[])
 int pseudo_main(int argc, char* argv[])
 {
     int result = RESULT_FAILURE;
+    if (answerWithoutRun(argc, argv, result))
+        return result;
     {
         // The lock comes first, so that a refused run leaves the running run's log alone.
         // A refusal has been reported by lock_file, which alone knows why.
@@ -315,6 +342,8 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
 
 int main(int argc, char* argv[])
 {
+    // Line by line, so that progress and errors keep their order when both go to one pipe.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     // Only the lock and the writing of the temporary utility run outside runGuarded; catching here
     // still unwinds them, so the lock file is released.
     try {

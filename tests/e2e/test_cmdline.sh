@@ -54,6 +54,51 @@ expect_file "$OUT" "[TARVO] -----------Starting Discovery-----------
 
 "
 expect_no_leftovers
+
+# discover=json: the same answer for programs, and not one file created or changed on the way (the
+# listing catches what stays, strace what would only pass; /dev/null is the utility's own redirection).
+J='{"kit_version":"5.2.4","install_dir":"/opt/QZ/SharedComponents/TARVO","rule":"QZSHCOMP","installed":true,'
+J+='"version":"5.2.4","dependants":[{"caller":"APP1","version":"5.2.4"},{"caller":"APP2","version":"5.2.4"}],'
+J+='"files":7,"missing_files":0,"environment":{"env.all.QZSHCOMP.set":"1","env.all.QZLIB.set":"1",'
+J+='"env.all.QZBIN.set":"1"},"env_published":'
+TRACE=/tmp/.t_trace
+snapshot() { find /tmp /opt /etc "$HOME" ! -name '.t_*' -printf '%p %y %m %s %T@\n' | sort; }
+: >$TRACE; run_kit true; before=$(snapshot)
+run_kit env $UNDER_STRACE strace -f -qq -e signal=none -o $TRACE -e trace=open,openat,creat,mkdir,mkdirat,unlink,\
+unlinkat,rename,renameat,renameat2,link,linkat,symlink,symlinkat,chmod,fchmod,fchmodat,chown,fchown,fchownat,\
+truncate,ftruncate,mknod,mknodat,utimensat "$KIT" env=all discover=json
+expect_rc 0 "discover=json under strace"
+expect_file "$OUT" "${J}true}"$'\n'
+check "discover=json wrote: $(grep -v -e O_RDONLY -e '"/dev/null"' $TRACE)" test -z "$(grep -v -e O_RDONLY -e '"/dev/null"' $TRACE)"
+check "discover=json changed the trees" test "$before" = "$(snapshot)"
+# The other rules; env=user looks at the environment only, and at $HOME/.profile for the setting.
+while IFS='|' read -r env args want; do
+    eval "env $env \"\$KIT\" $args discover=json" >$OUT
+    check "discover=json with [$env $args]: $(cat $OUT)" grep -qF "$want" $OUT
+done <<'EOF_RULES'
+QZLIB=lib|env=user|"install_dir":null,"rule":"QZLIB","installed":false,"version":null,"dependants":[],"files":0,
+QZSHCOMP=|env=user|"install_dir":null,"rule":"QZSHCOMP"
+QZLIB=/srv/lib|env=user instdir=/x|"install_dir":"/srv/TARVO","rule":"QZLIB"
+-u QZSHCOMP|env=user instdir=/x/|"install_dir":"/x/TARVO","rule":"instdir"
+-u QZSHCOMP|env=user|"install_dir":"/opt/QZ/SharedComponents/TARVO","rule":"default","installed":true
+-u QZSHCOMP|env=user|"env_published":false}
+-u QZSHCOMP|env=none|"env_published":true}
+EOF_RULES
+echo 'QZSHCOMP="/opt/QZ/SharedComponents"; export QZSHCOMP' >"$HOME/.profile"
+run_kit "$KIT" env=user discover=json
+expect_contains "$OUT" '"env_published":true}'
+# Escaping, odd registry lines and files that are not there (a link counts as missing).
+O=/tmp/json/TARVO/TARVO5/Linux/ppc64/64
+mkdir -p $O/lib && : >$O/lib/a && ln -s a $O/lib/b
+printf 'CurrentVersion 5.2.4\n  q"b\\s\x01\xc3\xa9\xff\xed\xa0\x80 5.2.3  \nsolo\n\n' >$O/.installdb
+printf 'TARVO5/Linux/ppc64/64/lib/a\nTARVO5/Linux/ppc64/64/lib/b\nlib/../x\n\n*#*#*#*#*#-Environment\nk=v=w\nk=2\n' >$O/files.dat
+QZSHCOMP=/tmp/json run_kit "$KIT" env=user discover=json
+expect_contains "$OUT" '"dependants":[{"caller":"q\"b\\s\u0001é\u00FF\u00ED\u00A0\u0080","version":"5.2.3"},{"caller":"solo","version":""}],"files":3,"missing_files":2,"environment":{"k":"v=w"},'
+# Only instdir= and env= before it, each once; anything else is refused with the usage text on standard error.
+for args in "install" "verbose" "instdir=/a instdir=/b" "env=all env=all" "env=bad" "instdir=" "caller=x"; do
+    expect_run 3 "$KIT" $args discover=json
+    check "refused [$args] on standard error only" test ! -s $OUT -a "$(grep -c '^\[TARVO\] ' $ERR)" = 18
+done
 # A non-global one, from the process environment: an empty line ends the list; one line, no header.
 O=/tmp/other/TARVO/TARVO5/Linux/ppc64/64
 mkdir -p $O && rm /etc/profile.QZ
@@ -76,6 +121,8 @@ timed kit_fails install caller=APP2 verbose
 check "refused after about three seconds ($MS ms)" test "$MS" -ge 2900 -a "$MS" -lt 6000
 expect_present $LOCK
 expect_contains $LOG "running run's log" "This installer application is already running in another process." "Lock file: $LOCK"
+timed kit_ok env=all discover=json
+check "discover=json waits for no lock ($MS ms)" test "$MS" -lt 1500
 kill "$holder"; wait "$holder" 2>/dev/null
 timed kit_ok install caller=APP2
 check "no wait for a stale lock ($MS ms)" test "$MS" -lt 1500
