@@ -10,6 +10,7 @@
 #include "autolock.h"
 #include "log.h"
 #include "qzprofile.h"
+#include "runrecord.h"
 
 opts g_opts;
 
@@ -78,6 +79,7 @@ const char* setEnvName(SetEnv mode)
 // A discover-only run ends here, so it must clean up what the driver would have.
 [[noreturn]] void endDiscoverOnlyRun()
 {
+    recordRun("discover", 0);
     delete_temp_qzprofile();
     remove_lock(LOCK_FILE_PATH);
     fflush(stdout);
