@@ -118,14 +118,14 @@ snapshot() { find /tmp /opt /etc "$HOME" ! -name '.t_*' -printf '%p %y %m %s %T@
 : >$TRACE; run_kit true; before=$(snapshot)
 run_kit env $UNDER_STRACE strace -f -qq -e signal=none -o $TRACE -e trace=open,openat,creat,mkdir,mkdirat,unlink,\
 unlinkat,rename,renameat,renameat2,link,linkat,symlink,symlinkat,chmod,fchmod,fchmodat,chown,fchown,fchownat,\
-truncate,ftruncate,mknod,mknodat,utimensat "$KIT" env=all discover=json
+truncate,ftruncate,mknod,mknodat,utimensat $RUN "$KIT" env=all discover=json
 expect_rc 0 "discover=json under strace"
 expect_file "$OUT" "${J}true}"$'\n'
 check "discover=json wrote: $(grep -v -e O_RDONLY -e '"/dev/null"' $TRACE)" test -z "$(grep -v -e O_RDONLY -e '"/dev/null"' $TRACE)"
 check "discover=json changed the trees" test "$before" = "$(snapshot)"
 # The other rules; env=user looks at the environment only, and at $HOME/.profile for the setting.
 while IFS='|' read -r env args want; do
-    eval "env $env \"\$KIT\" $args discover=json" >$OUT
+    eval "env $env $RUN \"\$KIT\" $args discover=json" >$OUT
     check "discover=json with [$env $args]: $(cat $OUT)" grep -qF "$want" $OUT
 done <<'EOF_RULES'
 QZLIB=lib|env=user|"install_dir":null,"rule":"QZLIB","installed":false,"version":null,"dependants":[],"files":0,
@@ -155,7 +155,7 @@ done
 records >/dev/null
 SUDO_USER='al ice"' kit_ok install caller=APP3
 kit_ok discover
-run_kit env -u SUDO_USER setpriv --reuid=65534 --regid=65534 --clear-groups "$KIT" remove caller=APP3
+run_kit env -u SUDO_USER setpriv --reuid=65534 --regid=65534 --clear-groups $RUN "$KIT" remove caller=APP3
 run_kit "$UNINSTALLER" remove caller=$'a\nb'
 V="instdir=\"$DEFAULT_DIR\" before=\"5.2.4\" after=\"5.2.4\" kit=5.2.4"
 expect_records "85 mode=install caller=\"APP3\" $V program=installer result=success status=0 uid=0 sudo_user=\"al ice\\\"\"" \
