@@ -254,8 +254,8 @@ std::string fileNameOf(const std::string& appName)
 
 const char USAGE_FIRST[] = "Usage: %s <install|remove> caller=<CallerID> [options...]\n";
 const char* const USAGE_REST[] = {
-    "where: CallerID is the parent application that is installing TARVO, CallerID only accepts "
-    "alpha-numeric values\n",
+    ("where: CallerID is the parent application that is installing TARVO, CallerID only accepts "
+     "alpha-numeric values\n"),
     "options:\n",
     "       instdir=path   to set installation directory path (absolute)\n",
     "       verbose        to enable output of diagnoses messages\n",
