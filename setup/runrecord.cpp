@@ -28,6 +28,25 @@ std::string recordedVersion(const std::string& installDir)
     return readRecordedVersion(installDir, version) ? recordValue(version) : "none";
 }
 
+void sendRecord(const char* mode, int status)
+{
+    std::string text = std::string("mode=") + mode + " caller=" + recordValue(g_opts.caller);
+    if (g_dirKnown)
+        text += " instdir=" + recordValue(g_installDir) + " before=" + g_versionBefore +
+                " after=" + recordedVersion(g_installDir);
+    else
+        text += " instdir=none before=unknown after=unknown";
+    text += std::string(" kit=") + getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD) +
+            " program=" + (g_removeOnly ? "uninstaller" : "installer") + " result=" +
+            (status == 0 ? "success" : "failure") + " status=" + std::to_string(status) +
+            " uid=" + std::to_string(getuid());
+    if (const char* sudoUser = getenv("SUDO_USER"))
+        text += " sudo_user=" + recordValue(sudoUser);
+    openlog(IDENT, LOG_PID, FACILITY);
+    syslog(FACILITY | (status == 0 ? LOG_NOTICE : LOG_ERR), "%s", text.c_str());
+    closelog();
+}
+
 }  // namespace
 
 std::string recordValue(const std::string& text)
@@ -56,26 +75,20 @@ void noteRunProgram(bool removeOnly)
 
 void noteRunInstallDir(const std::string& installDir)
 {
-    g_dirKnown = true;
-    g_installDir = installDir;
-    g_versionBefore = recordedVersion(installDir);
+    // The trace must never change the outcome of the run, out of memory included.
+    try {
+        g_versionBefore = recordedVersion(installDir);
+        g_installDir = installDir;
+        g_dirKnown = true;
+    } catch (...) {
+        g_dirKnown = false;
+    }
 }
 
 void recordRun(const char* mode, int status)
 {
-    std::string text = std::string("mode=") + mode + " caller=" + recordValue(g_opts.caller);
-    if (g_dirKnown)
-        text += " instdir=" + recordValue(g_installDir) + " before=" + g_versionBefore +
-                " after=" + recordedVersion(g_installDir);
-    else
-        text += " instdir=none before=unknown after=unknown";
-    text += std::string(" kit=") + getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD) +
-            " program=" + (g_removeOnly ? "uninstaller" : "installer") + " result=" +
-            (status == 0 ? "success" : "failure") + " status=" + std::to_string(status) +
-            " uid=" + std::to_string(getuid());
-    if (const char* sudoUser = getenv("SUDO_USER"))
-        text += " sudo_user=" + recordValue(sudoUser);
-    openlog(IDENT, LOG_PID, FACILITY);
-    syslog(FACILITY | (status == 0 ? LOG_NOTICE : LOG_ERR), "%s", text.c_str());
-    closelog();
+    try {
+        sendRecord(mode, status);
+    } catch (...) {
+    }
 }
