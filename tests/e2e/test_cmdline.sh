@@ -146,6 +146,8 @@ printf 'CurrentVersion 5.2.4\n  q"b\\s\x01\xc3\xa9\xff\xed\xa0\x80 5.2.3  \nsolo
 printf 'TARVO5/Linux/ppc64/64/lib/a\nTARVO5/Linux/ppc64/64/lib/b\nlib/../x\n\n*#*#*#*#*#-Environment\nk=v=w\nk=2\n' >$O/files.dat
 QZSHCOMP=/tmp/json run_kit "$KIT" env=user discover=json
 expect_contains "$OUT" '"dependants":[{"caller":"q\"b\\s\u0001é\u00FF\u00ED\u00A0\u0080","version":"5.2.3"},{"caller":"solo","version":""}],"files":3,"missing_files":2,"environment":{"k":"v=w"},'
+expect_run 0 "$UNINSTALLER" instdir=/tmp/json discover=json
+expect_contains $OUT '{"kit_version":"5.2.4","install_dir":"/opt/QZ/SharedComponents/TARVO","rule":"QZSHCOMP"'
 # Only instdir= and env= before it, each once; anything else is refused with the usage text on standard error.
 for args in "install" "verbose" "instdir=/a instdir=/b" "env=all env=all" "env=bad" "instdir=" "caller=x"; do
     expect_run 3 "$KIT" $args discover=json
