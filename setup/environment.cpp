@@ -347,3 +347,8 @@ bool remove_lines_from_file(const std::string& szFilename, const std::vector<std
     bool refused = false;
     return asOwnerOf(directoryOf(szFilename), [&] { return removeLines(szFilename, removelines, refused); });
 }
+
+std::string userProfileLine(const std::string& name, const std::string& value)
+{
+    return profileLine(name, value);
+}

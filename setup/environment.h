@@ -14,3 +14,5 @@ bool checkIfEnvVarIsPresentInProfile(const std::string& fileName, const std::str
 // Non-zero when withdrawn or nothing to withdraw, 0 on failure.
 int del_env_vars(const std::string& homeVal);
 bool remove_lines_from_file(const std::string& szFilename, const std::vector<std::string>& removelines);
+// The line that publishes name=value in $HOME/.profile.
+std::string userProfileLine(const std::string& name, const std::string& value);

@@ -21,10 +21,10 @@ const char TEST_NAME[] = "ORVAN_test";
 const uint64_t MIN_FREE_KIB = 17000;
 
 // A variable counts as found when either source yields a value, even an empty one.
-std::unique_ptr<std::string> lookupVariable(const char* name)
+std::unique_ptr<std::string> lookupVariable(const char* name, SharedProfileLookup sharedLookup)
 {
     if (g_opts.setenv != USER) {
-        std::unique_ptr<std::string> shared = get_env_var_from_temp_qzprofile(name);
+        std::unique_ptr<std::string> shared = sharedLookup(name);
         if (shared)
             return shared;
     }
@@ -75,49 +75,57 @@ bool checkFreeSpace(const std::string& dir)
 
 }  // namespace
 
-bool getInstallDir(const std::string& userSpecifiedDir, std::string& installDir, std::string& linkDir)
+InstallDirChoice chooseInstallDir(const std::string& userSpecifiedDir, SharedProfileLookup sharedLookup)
 {
-    if (std::unique_ptr<std::string> root = lookupVariable("QZSHCOMP")) {
+    InstallDirChoice choice;
+    auto decide = [&choice](InstallDirRule rule, MessageType type, const char* message) {
+        choice.rule = rule;
+        choice.messageType = type;
+        choice.message = message;
+        return choice;
+    };
+    auto use = [&choice](std::string installDir, std::string linkDir) {
+        choice.usable = true;
+        choice.installDir = std::move(installDir);
+        choice.linkDir = std::move(linkDir);
+    };
+    if (std::unique_ptr<std::string> root = lookupVariable("QZSHCOMP", sharedLookup)) {
         // An empty QZSHCOMP is a deliberate setting: falling back to another source would install
         // somewhere the administrator did not ask for.
-        if (root->empty()) {
-            log_msg(MT_INFO, "Can not use install directory as specified by QZSHCOMP\n");
-            return false;
-        }
-        installDir = *root + "/TARVO";
-        linkDir = *root + "/lib";
-        log_msg(MT_INFO, "Using install directory as specified by QZSHCOMP\n");
-        return true;
+        if (root->empty())
+            return decide(RULE_QZSHCOMP, MT_INFO, "Can not use install directory as specified by QZSHCOMP\n");
+        use(*root + "/TARVO", *root + "/lib");
+        return decide(RULE_QZSHCOMP, MT_INFO, "Using install directory as specified by QZSHCOMP\n");
     }
-    if (std::unique_ptr<std::string> lib = lookupVariable("QZLIB")) {
+    if (std::unique_ptr<std::string> lib = lookupVariable("QZLIB", sharedLookup)) {
         size_t slash = lib->rfind('/');
-        if (slash == std::string::npos) {
-            log_msg(MT_ERROR, "Can not use install directory specified by environment variable QZLIB\n");
-            return false;
-        }
-        installDir = lib->substr(0, slash) + "/TARVO";
-        linkDir = *lib;
-        log_msg(MT_INFO, "Using install directory as specified by environment variable QZLIB\n");
-        return true;
+        if (slash == std::string::npos)
+            return decide(RULE_QZLIB, MT_ERROR,
+                          "Can not use install directory specified by environment variable QZLIB\n");
+        use(lib->substr(0, slash) + "/TARVO", *lib);
+        return decide(RULE_QZLIB, MT_INFO, "Using install directory as specified by environment variable QZLIB\n");
     }
     if (userSpecifiedDir.empty()) {
-        installDir = DEFAULT_INSTALL_DIR;
-        linkDir = DEFAULT_LINK_DIR;
-        log_msg(MT_INFO, "Using default installation directory\n");
-        return true;
+        use(DEFAULT_INSTALL_DIR, DEFAULT_LINK_DIR);
+        return decide(RULE_DEFAULT, MT_INFO, "Using default installation directory\n");
     }
-    if (userSpecifiedDir.find('/') == std::string::npos) {
-        log_msg(MT_ERROR, "Can not use install directory specified by user\n");
+    if (userSpecifiedDir.find('/') == std::string::npos)
+        return decide(RULE_INSTDIR, MT_ERROR, "Can not use install directory specified by user\n");
+    if (userSpecifiedDir.back() == '/')
+        use(userSpecifiedDir + "TARVO", userSpecifiedDir + "lib");
+    else
+        use(userSpecifiedDir + "/TARVO", userSpecifiedDir + "/lib");
+    return decide(RULE_INSTDIR, MT_INFO, "Using user specified install directory\n");
+}
+
+bool getInstallDir(const std::string& userSpecifiedDir, std::string& installDir, std::string& linkDir)
+{
+    InstallDirChoice choice = chooseInstallDir(userSpecifiedDir, get_env_var_from_temp_qzprofile);
+    log_msg(choice.messageType, "%s", choice.message);
+    if (!choice.usable)
         return false;
-    }
-    if (userSpecifiedDir.back() == '/') {
-        installDir = userSpecifiedDir + "TARVO";
-        linkDir = userSpecifiedDir + "lib";
-    } else {
-        installDir = userSpecifiedDir + "/TARVO";
-        linkDir = userSpecifiedDir + "/lib";
-    }
-    log_msg(MT_INFO, "Using user specified install directory\n");
+    installDir = choice.installDir;
+    linkDir = choice.linkDir;
     return true;
 }
 

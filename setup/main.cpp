@@ -14,6 +14,7 @@
 #include "environment.h"
 #include "filelog.h"
 #include "installdir.h"
+#include "jsondiscovery.h"
 #include "legacy.h"
 #include "log.h"
 #include "options.h"
@@ -21,12 +22,16 @@
 #include "qzprofile.h"
 #include "records.h"
 #include "removal.h"
+#include "runrecord.h"
 #include "treedir.h"
 #include "types.h"
 #include "versions.h"
 
 #ifndef TARVO_REMOVE_ONLY
 #define TARVO_REMOVE_ONLY 0
+#endif
+#ifndef TARVO_BUILD_ID
+#define TARVO_BUILD_ID "unknown"
 #endif
 
 int pseudo_main(int argc, char* argv[]);
@@ -150,6 +155,7 @@ int runRequest(int argc, char* argv[])
         return RESULT_FAILURE;
     }
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
+    noteRunInstallDir(installDir);
     if (!Check_InstallDir_Attr(installDir) || !recordDirIsSafe(installDir) || !recordFilesAreSafe(installDir))
         return RESULT_FAILURE;
     removeRecordTemporaries(installDir);
@@ -192,6 +198,27 @@ int runRequest(int argc, char* argv[])
     return RESULT_SUCCESS;
 }
 
+// Requests that need no run: they answer on the console alone, without the lock, the log or a
+// temporary file. True when argv was one of them; status is then the exit status.
+bool answerWithoutRun(int argc, char* argv[], int& status)
+{
+    const char* only = argc == 2 ? argv[1] : "";
+    if (strcmp(only, "--version") == 0) {
+        printf("TARVO %s %s (build %s)\n", TARVO_REMOVE_ONLY ? "uninstaller" : "installer",
+               getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD).c_str(),
+               TARVO_BUILD_ID);
+    } else if (strcmp(only, "--help") == 0 || strcmp(only, "-h") == 0) {
+        printUsage(stdout, "", argv[0], TARVO_REMOVE_ONLY);
+    } else if (argc >= 2 && strcmp(argv[argc - 1], DISCOVER_JSON_WORD) == 0) {
+        status = runJsonDiscovery(argc, argv, TARVO_REMOVE_ONLY);
+        return true;
+    } else {
+        return false;
+    }
+    status = fflush(stdout) == 0 ? RESULT_SUCCESS : RESULT_FAILURE;
+    return true;
+}
+
 // An exception, out of memory included, fails the run like any other failure, so that the caller
 // still gets the closing message and status 3, and the lock and the temporary utility still go.
 int runGuarded(int argc, char* argv[])
@@ -213,12 +240,16 @@ int runGuarded(int argc, char* argv[])
 int pseudo_main(int argc, char* argv[])
 {
     int result = RESULT_FAILURE;
+    if (answerWithoutRun(argc, argv, result))
+        return result;
     {
         // The lock comes first, so that a refused run leaves the running run's log alone.
         // A refusal has been reported by lock_file, which alone knows why.
         AutoLock lock(LOCK_FILE_PATH);
-        if (lock.gotLock)
+        if (lock.gotLock) {
             remove_temp_install_log_file();
+            noteRunProgram(TARVO_REMOVE_ONLY);
+        }
 
         if (!write_temp_qzprofile())
             log_msg(MT_ERROR, "Failed to extract qzprofile\n");
@@ -231,6 +262,8 @@ int pseudo_main(int argc, char* argv[])
             else if (g_opts.installMode != UNKNOWN)
                 log_msg(MT_ERROR, "Remove unsuccessful, return value is %d\n\n\n", RESULT_FAILURE);
         }
+        if (lock.gotLock)
+            recordRun(installModeName(g_opts.installMode), result);
         delete_temp_qzprofile();
     }
     fflush(stdout);
@@ -321,6 +354,8 @@ bool do_remove(const std::string& installDir, const std::string& linkDir, const 
 
 int main(int argc, char* argv[])
 {
+    // Line by line, so that progress and errors keep their order when both go to one pipe.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     // Only the lock and the writing of the temporary utility run outside runGuarded; catching here
     // still unwinds them, so the lock file is released.
     try {

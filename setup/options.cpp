@@ -13,6 +13,7 @@
 #include "log.h"
 #include "qzprofile.h"
 #include "records.h"
+#include "runrecord.h"
 
 opts g_opts;
 
@@ -81,6 +82,7 @@ const char* setEnvName(SetEnv mode)
 // A discover-only run ends here, so it must clean up what the driver would have.
 [[noreturn]] void endDiscoverOnlyRun()
 {
+    recordRun("discover", 0);
     delete_temp_qzprofile();
     remove_lock(LOCK_FILE_PATH);
     fflush(stdout);
@@ -247,25 +249,58 @@ bool parseCommandLine(int argc, char* argv[])
     return true;
 }
 
-void usage(const std::string& appName)
+namespace {
+
+std::string fileNameOf(const std::string& appName)
 {
     size_t slash = appName.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? appName : appName.substr(slash + 1);
-    log_msg(MT_ERROR, "Usage: %s <install|remove> caller=<CallerID> [options...]\n", name.c_str());
-    log_msg(MT_ERROR,
-            "where: CallerID is the parent application that is installing TARVO, CallerID only accepts "
-            "alpha-numeric values\n");
-    log_msg(MT_ERROR, "options:\n");
-    log_msg(MT_ERROR, "       instdir=path   to set installation directory path (absolute)\n");
-    log_msg(MT_ERROR, "       verbose        to enable output of diagnoses messages\n");
-    log_msg(MT_ERROR, "       env=<none|user|all>\n");
-    log_msg(MT_ERROR, "                      to enable setting environment variables for\n");
-    log_msg(MT_ERROR, "                      the specified user(s) from:\n");
-    log_msg(MT_ERROR, "                      none: do not set environment variables (default)\n");
-    log_msg(MT_ERROR, "                      user: current user only ($HOME/.profile)\n");
-    log_msg(MT_ERROR, "                      all:  all users (/etc/profile)\n");
-    log_msg(MT_ERROR, "       discover   \t discover existing installation.\n");
-    log_msg(MT_ERROR, "                      discover must be the last option if used.\n");
+    return slash == std::string::npos ? appName : appName.substr(slash + 1);
+}
+
+const char USAGE_FIRST[] = "Usage: %s <install|remove> caller=<CallerID> [options...]\n";
+const char* const USAGE_REST[] = {
+    ("where: CallerID is the parent application that is installing TARVO, CallerID only accepts "
+     "alpha-numeric values\n"),
+    "options:\n",
+    "       instdir=path   to set installation directory path (absolute)\n",
+    "       verbose        to enable output of diagnoses messages\n",
+    "       env=<none|user|all>\n",
+    "                      to enable setting environment variables for\n",
+    "                      the specified user(s) from:\n",
+    "                      none: do not set environment variables (default)\n",
+    "                      user: current user only ($HOME/.profile)\n",
+    "                      all:  all users (/etc/profile)\n",
+    "       discover   \t discover existing installation.\n",
+    "                      discover must be the last option if used.\n",
+};
+// Words that only standalone runs know; the logged usage text stays as callers have always seen it.
+const char* const USAGE_EXTENSIONS[] = {
+    "       discover=json  print the discovery as one JSON object and change nothing;\n",
+    "                      only instdir= and env= may come before it.\n",
+    "       --version      print the version of this program\n",
+    "       --help, -h     print this text\n",
+};
+
+}  // namespace
+
+void usage(const std::string& appName)
+{
+    log_msg(MT_ERROR, USAGE_FIRST, fileNameOf(appName).c_str());
+    for (const char* line : USAGE_REST)
+        log_msg(MT_ERROR, "%s", line);
+}
+
+void printUsage(FILE* out, const char* prefix, const std::string& appName, bool removeOnly)
+{
+    std::string name = fileNameOf(appName);
+    if (removeOnly)
+        fprintf(out, "%sUsage: %s <remove|forceremove> caller=<CallerID> [options...]\n", prefix, name.c_str());
+    else
+        fprintf(out, "%sUsage: %s <install|remove> caller=<CallerID> [options...]\n", prefix, name.c_str());
+    for (const char* line : USAGE_REST)
+        fprintf(out, "%s%s", prefix, line);
+    for (const char* line : USAGE_EXTENSIONS)
+        fprintf(out, "%s%s", prefix, line);
 }
 
 void logParametersLine()

@@ -18,6 +18,8 @@ const char* give_temp_qzprofile_name();
 int write_temp_qzprofile();
 // The value the shared profile files hold, or null when they hold none or the query failed.
 std::unique_ptr<std::string> get_env_var_from_temp_qzprofile(const char* name);
+// The same answer, from the utility's text run by /bin/sh straight from memory: no file is written.
+std::unique_ptr<std::string> query_shared_profile_from_memory(const char* name);
 // Raw pclose status (0 success) or -1 when the utility could not be started.
 int update_env_var_with_temp_qzprofile(const char* argument);
 int delete_env_var_with_temp_qzprofile(const char* name);

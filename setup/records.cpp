@@ -373,6 +373,11 @@ int readFileLine(const std::string& szFilename, const std::string& szIdentifier,
     std::vector<std::string> lines;
     if (!readLines(szFilename, lines))
         return -1;
+    return findFileLine(lines, szIdentifier, szValue);
+}
+
+int findFileLine(const std::vector<std::string>& lines, const std::string& szIdentifier, std::string& szValue)
+{
     size_t valueStart = 0;
     long index = findWholeLineMatch(lines, szIdentifier, valueStart);
     if (index < 0)
@@ -433,22 +438,27 @@ bool removeFileLine(const std::string& szFilename, const std::string& szIdentifi
 std::unique_ptr<std::vector<std::string>> readSectionFromFilesDatAsVector(std::string fileName,
                                                                           const char* section_name)
 {
-    std::string header = std::string(SECTION_DELIMITER) + (section_name ? section_name : "");
     std::vector<std::string> lines;
     if (!readLines(fileName, lines))
         return nullptr;
-    auto section = std::make_unique<std::vector<std::string>>();
+    return std::make_unique<std::vector<std::string>>(sectionOfLines(lines, section_name));
+}
+
+std::vector<std::string> sectionOfLines(const std::vector<std::string>& lines, const char* section_name)
+{
+    std::string header = std::string(SECTION_DELIMITER) + (section_name ? section_name : "");
+    std::vector<std::string> section;
     bool inside = false;
     for (const std::string& line : lines) {
         if (!inside) {
             if (line == header) {
-                section->push_back(line);
+                section.push_back(line);
                 inside = true;
             }
         } else if (line.compare(0, DELIMITER_LENGTH, SECTION_DELIMITER) == 0) {
             break;
         } else {
-            section->push_back(line);
+            section.push_back(line);
         }
     }
     return section;

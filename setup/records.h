@@ -9,6 +9,8 @@
 
 // 0 value found, 1 matching line with empty value, 2 no match or no lines, -1 unreadable.
 int readFileLine(const std::string& szFilename, const std::string& szIdentifier, std::string& szValue);
+// readFileLine's rule on lines already read.
+int findFileLine(const std::vector<std::string>& lines, const std::string& szIdentifier, std::string& szValue);
 bool updateFileLine(const std::string& szFilename, const std::string& szIdentifier, const std::string& szValue,
                     bool bEnd);
 bool removeFileLine(const std::string& szFilename, const std::string& szIdentifier);
@@ -16,6 +18,8 @@ bool removeFileLine(const std::string& szFilename, const std::string& szIdentifi
 // Null when the file cannot be opened; empty when the section is absent.
 std::unique_ptr<std::vector<std::string>> readSectionFromFilesDatAsVector(std::string fileName,
                                                                           const char* section_name);
+// The same section of lines already read.
+std::vector<std::string> sectionOfLines(const std::vector<std::string>& lines, const char* section_name);
 std::string readSectionFromFilesDatAsString(std::string fileName, const char* section_name);
 // 0 rewritten, 1 could not be written.
 int updateSectionInFilesDat(std::string fileName, const char* section_name,
