@@ -73,8 +73,11 @@ qzprofile.8|111|$QZP -s QZBIN /elsewhere/bin
 qzprofile.8|113|echo 'EMPTY=""; export EMPTY' >>/etc/profile.QZ && $QZP -q EMPTY
 qzprofile.8|116|$QZP -q NOTSET
 qzprofile.8|130|PATH=/tmp/killer:$PATH $QZP -s V 1
+tarvo_kit.1|0|$PREFIX/bin/tarvo_kit --version
+tarvo_kit.1|1|$PREFIX/bin/tarvo_kit list /nonexistent
+tarvo_kit.1|2|$PREFIX/bin/tarvo_kit --bogus
 EOF_STATUS
-for page in tarvo_installer.8 tarvo_uninstaller.8 qzprofile.8; do
+for page in tarvo_installer.8 tarvo_uninstaller.8 qzprofile.8 tarvo_kit.1; do
     listed=$(documented $page) shown=$(xargs -n1 <<<"${witnessed[$page]}" | sort -nu | xargs)
     check "$page lists exit statuses [$listed], the program gives [$shown]" test -n "$listed" -a "$listed" = "$shown"
 done
