@@ -159,11 +159,11 @@ int runRequest(int argc, char* argv[])
     }
 
     FileCollection fcInstallLog;
-    bool illegalPath = false;
-    if (!readInstalledFilesLog(installDir, fcInstallLog, &illegalPath)) {
+    bool untrusted = false;
+    if (!readInstalledFilesLog(installDir, fcInstallLog, &untrusted)) {
         log_msg(MT_VV, "Reading of files.dat file failed \n");
-        // Nothing is placed or deleted on the word of a tampered log.
-        if (illegalPath)
+        // Nothing is placed or deleted on the word of a tampered log, nor one that could not be read.
+        if (untrusted)
             return RESULT_FAILURE;
     }
 
