@@ -77,7 +77,9 @@ bool readInstalledFilesLog(const std::string& szInstallDir, FileCollection& fcIn
         // A log that is there but cannot be read lists files all the same: rewritten, it would lose them.
         bool absent = errno == ENOENT;
         // Nothing installed, or a release that kept no log: an empty list is the truth.
-        if (absent && (g_existingVersionValue == NO_VERSION || g_existingVersionValue == getVersionValue(LEGACY_VERSION)))
+        bool noLogKept =
+            g_existingVersionValue == NO_VERSION || g_existingVersionValue == getVersionValue(LEGACY_VERSION);
+        if (absent && noLogKept)
             return true;
         log_msg(MT_ERROR, "Unable to open installed files log file: %s\n", path.c_str());
         if (untrusted)

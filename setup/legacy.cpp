@@ -148,14 +148,14 @@ std::string baseOf(const std::string& rel)
 // True when the file is gone from below the install directory, which is reached through no link.
 bool removeDroppedFile(const std::string& installDir, const std::string& rel)
 {
-    const std::string dirPath = installDir + "/" + parentOf(rel);
+    const std::string dirPath = installDir + "/" + parentOf(rel), path = installDir + "/" + rel;
     int fd = openTreeDir(installDir, parentOf(rel), false);
     if (fd < 0) {
         if (errno == ENOENT)
             return true;
         if (errno == ELOOP)
             log_msg(MT_ERROR, "A component of %s is a symbolic link, which is never followed\n", dirPath.c_str());
-        log_msg(MT_ERROR, "Failed to remove obsolete file %s, must be done manually.\n", (installDir + "/" + rel).c_str());
+        log_msg(MT_ERROR, "Failed to remove obsolete file %s, must be done manually.\n", path.c_str());
         return false;
     }
     // Only a regular file is what an earlier release placed there.

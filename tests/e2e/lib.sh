@@ -74,7 +74,8 @@ login_vars() {
 }
 # kit_without PATTERN OUT : a kit of this program without the payload paths that match the grep pattern.
 kit_without() {
-    grep -v -e '^#' -e "$1" "$TARVO_BUILD/kit/payload/manifest" | sed "s|	|	$TARVO_BUILD/kit/payload/|" >"$2.manifest" &&
+    local payload=$TARVO_BUILD/kit/payload
+    grep -v -e '^#' -e "$1" "$payload/manifest" | sed "s|	|	$payload/|" >"$2.manifest" &&
         "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$2.manifest" --out "$2"
 }
 # hold_lock PID : the lock file of a run by PID, in the byte order of the kit's machine.

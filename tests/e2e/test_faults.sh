@@ -66,7 +66,8 @@ whole() {
         install:$'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4' | remove:absent | remove:'CurrentVersion 5.2.4' | \
         remove:$'CurrentVersion 5.2.4\nAPP2 5.2.4') pass ;; *) fail "$2: .installdb holds: $db" ;; esac
     if [ "$dat" = "$(cat "$W/$1.dat")" ] || { [ "$1" = remove ] && [ "$dat" = absent ]; } ||
-        { [ -z "$(tail -c1 "$R/files.dat")" ] && { [ "$1" = remove ] || ! grep -qvxF -f "$R/files.dat" <<<"$PAYLOAD_PATHS"; } &&
+        { [ -z "$(tail -c1 "$R/files.dat")" ] &&
+        { [ "$1" = remove ] || ! grep -qvxF -f "$R/files.dat" <<<"$PAYLOAD_PATHS"; } &&
         awk 'NR == FNR { want[++n] = $0; next } { do i++; while (i <= n && want[i] != $0); if (i > n) bad = 1 }
              END { exit bad }' "$W/$1.dat" "$R/files.dat"; }; then pass
     else fail "$2: files.dat holds: $dat"; fi
