@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <set>
 
 #include "log.h"
@@ -182,9 +183,10 @@ bool removeEmptiedDirectory(const std::string& installDir, const std::string& re
 
 std::vector<FileResource> droppedFiles(const FileCollection& fcInstallLog, const FileCollection& fcZipData)
 {
-    // The records are never taken for a dropped file, whatever the log says.
+    // Neither the records nor the legacy product's libraries are taken for a dropped file, whatever the log says.
     std::set<std::string> known = {"", std::string(RECORD_SUBDIR) + "/" + FILES_DAT_NAME,
                                    std::string(RECORD_SUBDIR) + "/" + INSTALLDB_NAME};
+    known.insert(std::begin(LEGACY_FILES), std::end(LEGACY_FILES));
     for (const FileResource& f : fcZipData.files)
         known.insert(normalised(f.destFilename));
     std::vector<FileResource> dropped;

@@ -114,10 +114,11 @@ TEST(Installation, AnUpgradeDeletesOnlyRegularFilesTheKitLacksAndKeepsListedWhat
     ASSERT_EQ(mkfifo((rec + "/lib/fifo").c_str(), 0600), 0);
     FileCollection log, zip;
     zip.files = {{r + "/lib/new.so", "", 1}};
-    // However a log spells them, the kit's own files and the records are never dropped.
+    // However a log spells them, the kit's own files, the records and legacy libraries are never dropped.
     for (const char* f : {"/lib/new.so", "//lib//new.so", "/files.dat", "//.installdb", "/lib/gone.so", "/lib/gone.so/",
                           "/old/sub/gone.cfg", "/busy/gone", "/lib/fifo", "/absent/x"})
         log.files.push_back({r + f, "", 0});
+    log.files.push_back({"/liborvan2.3.1.so", "", 0});
     FileCollection dropped, remaining;
     dropped.files = droppedFiles(log, zip);
     EXPECT_EQ(names(dropped), (Names{r + "/lib/gone.so", r + "/old/sub/gone.cfg", r + "/busy/gone", r + "/lib/fifo",
