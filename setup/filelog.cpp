@@ -67,17 +67,23 @@ void collectLevels(const std::string& top, const std::string& dir, const std::ve
 
 }  // namespace
 
-bool readInstalledFilesLog(const std::string& szInstallDir, FileCollection& fcInstallLog, bool* illegalPath)
+bool readInstalledFilesLog(const std::string& szInstallDir, FileCollection& fcInstallLog, bool* untrusted)
 {
-    if (illegalPath)
-        *illegalPath = false;
+    if (untrusted)
+        *untrusted = false;
     std::string path = filesDatPath(szInstallDir);
     std::vector<std::string> lines;
     if (!readLines(path, lines)) {
+        // A log that is there but cannot be read lists files all the same: rewritten, it would lose them.
+        bool absent = errno == ENOENT;
         // Nothing installed, or a release that kept no log: an empty list is the truth.
-        if (g_existingVersionValue == NO_VERSION || g_existingVersionValue == getVersionValue(LEGACY_VERSION))
+        bool noLogKept =
+            g_existingVersionValue == NO_VERSION || g_existingVersionValue == getVersionValue(LEGACY_VERSION);
+        if (absent && noLogKept)
             return true;
         log_msg(MT_ERROR, "Unable to open installed files log file: %s\n", path.c_str());
+        if (untrusted)
+            *untrusted = !absent;
         return false;
     }
     for (const std::string& line : lines) {
@@ -89,8 +95,8 @@ bool readInstalledFilesLog(const std::string& szInstallDir, FileCollection& fcIn
             log_msg(MT_ERROR,
                     "The installed files log contains an illegal path. This file may have been altered with "
                     "malicious intent. Exiting.\n");
-            if (illegalPath)
-                *illegalPath = true;
+            if (untrusted)
+                *untrusted = true;
             return false;
         }
         FileResource entry;

@@ -21,8 +21,9 @@ struct FindSubDir {
     bool operator()(const FileStructure& sub) const { return sub.installDir == dirToFind; }
 };
 
-// Appends the file part of files.dat. *illegalPath (when given) tells a tampered log from an unreadable one.
-bool readInstalledFilesLog(const std::string& szInstallDir, FileCollection& fcInstallLog, bool* illegalPath = nullptr);
+// Appends the file part of files.dat. *untrusted (when given) tells a log that no run may act on or replace
+// (tampered, or there but unreadable) from a missing one.
+bool readInstalledFilesLog(const std::string& szInstallDir, FileCollection& fcInstallLog, bool* untrusted = nullptr);
 void ComposeAllFileCollection(const FileCollection& fcZipData, FileCollection& fcInstallLog);
 void RemoveTempFiles(const std::string& szInstallDir, const FileCollection& fcInstallLog);
 bool installStructure(std::string installDir, const FileCollection& fcTop, const std::vector<FileResource>& files);

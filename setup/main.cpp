@@ -9,6 +9,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "autolock.h"
 #include "environment.h"
@@ -170,11 +171,11 @@ int runRequest(int argc, char* argv[])
     }
 
     FileCollection fcInstallLog;
-    bool illegalPath = false;
-    if (!readInstalledFilesLog(installDir, fcInstallLog, &illegalPath)) {
+    bool untrusted = false;
+    if (!readInstalledFilesLog(installDir, fcInstallLog, &untrusted)) {
         log_msg(MT_VV, "Reading of files.dat file failed \n");
-        // Nothing is placed or deleted on the word of a tampered log.
-        if (illegalPath)
+        // Nothing is placed or deleted on the word of a tampered log, nor one that could not be read.
+        if (untrusted)
             return RESULT_FAILURE;
     }
 
@@ -273,7 +274,6 @@ int pseudo_main(int argc, char* argv[])
 unsigned int do_install(const std::string& installDir, const std::string& linkDir, const FileCollection& fcZipData,
                         const FileCollection& fcInstallLog)
 {
-    (void)fcInstallLog;  // the recorded list only matters to a removal
     bool upgrade = decideUpgrade(installDir, fcZipData);
 
     std::string environ_section_contents;
@@ -291,9 +291,25 @@ unsigned int do_install(const std::string& installDir, const std::string& linkDi
             return 1;
         }
     }
-    if (!updateInstalledFilesLog(installDir, fcZipData, environ_section_contents)) {
+    // What the earlier log lists and this kit no longer ships stays listed until it is gone, so that a run
+    // killed anywhere leaves no file that the log does not name, and a later run finishes the job.
+    const std::vector<FileResource> dropped = droppedFiles(fcInstallLog, fcZipData);
+    FileCollection listed = fcZipData;
+    listed.files.insert(listed.files.end(), dropped.begin(), dropped.end());
+    if (!updateInstalledFilesLog(installDir, listed, environ_section_contents)) {
         log_msg(MT_ERROR, "Failed to update the installed files log.\n");
         return 1;
+    }
+    // A newer installed release keeps what it ships.
+    if (!dropped.empty() && (g_existingVersionValue == NO_VERSION || g_existingVersionValue <= g_thisKitVersionValue)) {
+        const std::vector<FileResource> remaining = removeDroppedFiles(installDir, dropped, fcZipData);
+        listed.files.resize(fcZipData.files.size());
+        listed.files.insert(listed.files.end(), remaining.begin(), remaining.end());
+        if (remaining.size() < dropped.size() &&
+            !updateInstalledFilesLog(installDir, listed, environ_section_contents)) {
+            log_msg(MT_ERROR, "Failed to update the installed files log.\n");
+            return 1;
+        }
     }
     if (!addDependency(installDir)) {
         log_msg(MT_ERROR, "Failed to add dependency on TARVO\n");

@@ -72,6 +72,12 @@ login_vars() {
     if [ "$1" = tcsh ]; then env -i HOME="$HOME" PATH=/usr/bin:/bin tcsh -l <<<"$cmd" 2>/dev/null | tail -n 1
     else env -i HOME="$HOME" PATH=/usr/bin:/bin "$1" -l -c "$cmd" 2>/dev/null; fi
 }
+# kit_without PATTERN OUT : a kit of this program without the payload paths that match the grep pattern.
+kit_without() {
+    local payload=$TARVO_BUILD/kit/payload
+    grep -v -e '^#' -e "$1" "$payload/manifest" | sed "s|	|	$payload/|" >"$2.manifest" &&
+        "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$2.manifest" --out "$2"
+}
 # hold_lock PID : the lock file of a run by PID, in the byte order of the kit's machine.
 hold_lock() {
     local b=($(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))

@@ -12,10 +12,12 @@ syscall_counts() {
 }
 
 # Fault points: phase, syscalls, then each fault with where it strikes: in percent of the calls of each
-# of those syscalls that the run's own process makes in a clean run (strace's when= counts each on its own).
+# of those syscalls that the run's own process makes in a clean run (strace's when= counts each on its own),
+# or, negative, counted from its last call (-1).
 POINTS='
-install rename,renameat,renameat2 EIO 1 15 30 45 60 75 90 100 KILL 5 20 35 50 65 80 95 100
+install rename,renameat,renameat2 EIO 1 15 30 45 60 75 90 100 -2 KILL 5 20 35 50 65 80 95 100 -2
 install unlink,unlinkat,link,linkat,mkdir,mkdirat EROFS 30 70 100 KILL 50 100
+install unlinkat                  EROFS -4 -3 -2 -1 KILL -4 -3 -2 -1
 install write                     ENOSPC 30 60 95 KILL 45 90
 install fsync,fdatasync,openat    EIO 20 60 100 KILL 40 80
 remove  unlink,unlinkat           EIO 1 25 50 70 80 100 KILL 10 30 55 65 75 80 90 100
@@ -25,39 +27,49 @@ remove  write,openat              EIO 60 KILL 50
 '
 ALL_CALLS=rename,renameat,renameat2,unlink,unlinkat,link,linkat,mkdir,mkdirat,write,fsync,fdatasync,openat,rmdir
 
-# The upgrade starts from an older release for APP1 (other bytes, obsolete crypto files); the removal, from APP2 alone.
+# The upgrade starts from an older release for APP1 (other bytes, obsolete crypto files, files the new one no
+# longer ships: the last upgrade calls delete them); the removal, from APP2 alone.
+DROPS=$(printf "TARVO5/Linux/ppc64/64/%s\n" lib/libold.so old/sub/gone.cfg)
 kit_ok install caller=APP1
-(cd "$DEFAULT_DIR" && for p in $PAYLOAD_PATHS; do echo "old $p" > "$p"; done && md5sum $PAYLOAD_PATHS) > "$W/sums"
+(cd "$DEFAULT_DIR" && for p in $PAYLOAD_PATHS $DROPS; do mkdir -p "${p%/*}" && echo "old $p" > "$p"; done &&
+    md5sum $PAYLOAD_PATHS $DROPS) > "$W/sums"
 printf 'CurrentVersion 5.2.3\nAPP1 5.2.3\n' > "$R/.installdb"
+printf '%s\n' "$DROPS" >> "$R/files.dat"
 touch "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so" "$R/lib/libccme_base.so.1"
-cp -a /opt/QZ "$W/install.tree"
-DAT=$(cat "$R/files.dat")
+cp -a /opt/QZ "$W/install.tree" && cp "$R/files.dat" "$W/install.dat"
 syscall_counts $ALL_CALLS "$KIT" install caller=APP2 > "$W/install.counts"
 expect_installed "$KIT" "$DEFAULT_DIR"
-expect_absent "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so"
+expect_absent "$R/lib/libcryptocme.sig" "$R/lib/libccme_base.so" "$R/lib/libold.so" "$R/old"
 (cd "$DEFAULT_DIR" && md5sum $PAYLOAD_PATHS) >> "$W/sums"
 (cd "$DEFAULT_DIR" && find . | sort) > "$W/install.list"
 expect_present "$R/lib/libccme_base.so.1" && rm "$R/lib/libccme_base.so.1"
 kit_ok remove caller=APP1
-cp -a /opt/QZ "$W/remove.tree"
+cp -a /opt/QZ "$W/remove.tree" && cp "$R/files.dat" "$W/remove.dat"
 syscall_counts $ALL_CALLS "$KIT" remove caller=APP2 > "$W/remove.counts"
 
 # whole phase what: every payload path holds the whole old or new file (a removal may have deleted it),
-# each record what some complete step leaves; during a removal, files.dat may list fewer paths.
+# each record what some complete step leaves; files.dat may list fewer paths: during a removal, or an upgrade's
+# dropped files once gone, but never fewer than are on disk.
 whole() {
-    local sums db dat
-    sums=$(cd "$DEFAULT_DIR" 2>/dev/null && md5sum $PAYLOAD_PATHS 2>/dev/null)
+    local sums db dat p
+    sums=$(cd "$DEFAULT_DIR" 2>/dev/null && md5sum $PAYLOAD_PATHS $DROPS 2>/dev/null)
     if grep -vxF -f "$W/sums" <<<"$sums" | grep -q .; then fail "$2: a torn file: $(grep -vxF -f "$W/sums" <<<"$sums")"
-    elif [ "$1" = install ] && [ "$(grep -c . <<<"$sums")" != 7 ]; then fail "$2: a payload file is missing"
+    elif [ "$1" = install ] && [ "$(grep -cvF "$DROPS" <<<"$sums")" != 7 ]; then fail "$2: a payload file is missing"
     else pass; fi
+    for p in $DROPS; do
+        if { [ -e "$DEFAULT_DIR/$p" ] || [ -e "$DEFAULT_DIR/${p%/sub/*}" ]; } && ! grep -qxF "$p" "$R/files.dat"; then
+            fail "$2: $p or its directory is on disk but not listed"; fi
+    done
     db=$(cat "$R/.installdb" 2>/dev/null || echo absent)
     dat=$(cat "$R/files.dat" 2>/dev/null || echo absent)
     case $1:$db in install:$'CurrentVersion 5.2.3\nAPP1 5.2.3' | install:$'CurrentVersion 5.2.4\nAPP1 5.2.3' | \
         install:$'CurrentVersion 5.2.4\nAPP1 5.2.3\nAPP2 5.2.4' | remove:absent | remove:'CurrentVersion 5.2.4' | \
         remove:$'CurrentVersion 5.2.4\nAPP2 5.2.4') pass ;; *) fail "$2: .installdb holds: $db" ;; esac
-    if [ "$dat" = "$DAT" ] || { [ "$1" = remove ] && { [ "$dat" = absent ] || { [ -z "$(tail -c1 "$R/files.dat")" ] &&
+    if [ "$dat" = "$(cat "$W/$1.dat")" ] || { [ "$1" = remove ] && [ "$dat" = absent ]; } ||
+        { [ -z "$(tail -c1 "$R/files.dat")" ] &&
+        { [ "$1" = remove ] || ! grep -qvxF -f "$R/files.dat" <<<"$PAYLOAD_PATHS"; } &&
         awk 'NR == FNR { want[++n] = $0; next } { do i++; while (i <= n && want[i] != $0); if (i > n) bad = 1 }
-             END { exit bad }' <(printf '%s\n' "$DAT") "$R/files.dat"; }; }; }; then pass
+             END { exit bad }' "$W/$1.dat" "$R/files.dat"; }; then pass
     else fail "$2: files.dat holds: $dat"; fi
 }
 
@@ -80,7 +92,8 @@ row_points() {
     local phase=$1 call; shift
     for call in ${1//,/ }; do
         awk -v c="$call" -v p="${*:2}" '$1 == c { n = split(p, q, " "); for (i = 1; i <= n; i++)
-            if (q[i] ~ /^[A-Z]/) f = q[i]; else print f, c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"
+            if (q[i] ~ /^[A-Z]/) f = q[i]; else if (q[i] < 0) { if ($2 + q[i] >= 0) print f, c, $2 + q[i] + 1 }
+            else print f, c, int(($2 * q[i] + 99) / 100) }' "$W/$phase.counts"
     done | sort -u -k1,2 -k3n
 }
 while read -r -u 3 phase calls faults; do

@@ -29,6 +29,22 @@ expect_absent "$R/lib/libtarvo.so"
 expect_contains $LOG "Existing Version is higher than installing Version"
 expect_db "CurrentVersion 5.10.0" "APP1 5.2.4" "APP2 5.2.4" "APP3 5.2.4"
 
+# A release that no longer ships tarvo/: a newer one installed keeps those files listed; an upgrade deletes
+# them and the directories they leave empty, and the removals then leave no tree.
+kit_without /tarvo/ /tmp/notarvo.bin
+expect_run 0 /tmp/notarvo.bin install caller=APP3
+expect_present "$R/tarvo/log/_tarvo_log.cfg"
+expect_file "$R/files.dat" "$(grep -v /tarvo/ <<<"$PAYLOAD_PATHS"; grep /tarvo/ <<<"$PAYLOAD_PATHS")"$'\n'
+cp -a /opt/QZ /tmp/newer.tree
+sed -i 's/^CurrentVersion .*/CurrentVersion 5.2.3/' "$R/.installdb"
+expect_run 0 /tmp/notarvo.bin install caller=APP3 veryverbose
+expect_absent "$R/tarvo"
+expect_file "$R/files.dat" "$(grep -v /tarvo/ <<<"$PAYLOAD_PATHS")"$'\n'
+expect_contains $LOG "Removed obsolete file $R/tarvo/log/_tarvo_log.cfg" "Removed directory $R/tarvo"
+for caller in APP1 APP2 APP3; do expect_run 0 /tmp/notarvo.bin remove caller=$caller; done
+expect_absent /opt/QZ
+mv /tmp/newer.tree /opt/QZ
+
 # An invalid recorded version: remove refuses, install goes on as for no version.
 sed -i 's/^CurrentVersion .*/CurrentVersion 5.x.0/' "$R/.installdb"
 kit_fails remove caller=APP3

@@ -56,6 +56,16 @@ before=$(tree_state /opt; tree_state /tmp/elsewhere)
 kit_fails_logging "A component of $R/tarvo/log is a symbolic link, which is never followed" install caller=APP2
 check "nothing placed through the link" test "$(tree_state /opt; tree_state /tmp/elsewhere)" = "$before"
 expect_no_leftovers
+# ... nor by an upgrade's clean-up, with a lib link and a kit that ships no lib: what is there stays listed.
+kit_without /lib/ /tmp/nolib.bin
+old_release
+mkdir -p /tmp/libtarget && mv "$R/lib"/* /tmp/libtarget/ && rmdir "$R/lib" && ln -s /tmp/libtarget "$R/lib"
+touch /tmp/libtarget/libcryptocme.sig /tmp/libtarget/libccme_base.so
+before=$(tree_state /tmp/libtarget)
+expect_run 0 /tmp/nolib.bin install caller=APP2
+check "nothing deleted through the lib link" test "$(tree_state /tmp/libtarget)" = "$before"
+expect_contains $LOG "A component of $R/lib is a symbolic link, which is never followed"
+expect_contains "$R/files.dat" $(grep /lib/ <<<"$PAYLOAD_PATHS")
 # ... nor by the records, which are read and written by path: a link on the way to them stops the run.
 rm -rf /opt/QZ /tmp/outside
 mkdir -p "$DEFAULT_DIR/TARVO5" /tmp/outside/ppc64/64

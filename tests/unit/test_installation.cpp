@@ -103,6 +103,35 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to remove obsolete file " + obsolete + ", must be done manually.\n");
 }
 
+TEST(Installation, AnUpgradeDeletesOnlyRegularFilesTheKitLacksAndKeepsListedWhatStays)
+{
+    resetOptions();
+    const std::string dir = freshDir("drops"), r = RECORD_SUBDIR, rec = dir + "/" + r;
+    std::system(("mkdir -p '" + rec + "/lib' '" + rec + "/old/sub' '" + rec + "/busy'").c_str());
+    for (const char* f :
+         {"lib/new.so", "lib/gone.so", "old/sub/gone.cfg", "busy/gone", "busy/user", FILES_DAT_NAME, INSTALLDB_NAME})
+        writeFile(rec + "/" + f, "x");
+    ASSERT_EQ(mkfifo((rec + "/lib/fifo").c_str(), 0600), 0);
+    FileCollection log, zip;
+    zip.files = {{r + "/lib/new.so", "", 1}};
+    // However a log spells them, the kit's own files, the records and legacy libraries are never dropped.
+    for (const char* f : {"/lib/new.so", "//lib//new.so", "/files.dat", "//.installdb", "/lib/gone.so", "/lib/gone.so/",
+                          "/old/sub/gone.cfg", "/busy/gone", "/lib/fifo", "/absent/x"})
+        log.files.push_back({r + f, "", 0});
+    log.files.push_back({"/liborvan2.3.1.so", "", 0});
+    FileCollection dropped, remaining;
+    dropped.files = droppedFiles(log, zip);
+    EXPECT_EQ(names(dropped), (Names{r + "/lib/gone.so", r + "/old/sub/gone.cfg", r + "/busy/gone", r + "/lib/fifo",
+                                     r + "/absent/x"}));
+    // A FIFO is no file of ours; busy/ still holds a user's file: both stay listed for a removal to report.
+    remaining.files = removeDroppedFiles(dir, dropped.files, zip);
+    EXPECT_EQ(names(remaining), (Names{r + "/busy/gone", r + "/lib/fifo"}));
+    for (const char* gone : {"lib/gone.so", "old", "busy/gone"})
+        EXPECT_FALSE(exists(rec + "/" + gone)) << gone;
+    for (const char* kept : {"lib/new.so", "lib/fifo", "busy/user", FILES_DAT_NAME, INSTALLDB_NAME})
+        EXPECT_TRUE(exists(rec + "/" + kept)) << kept;
+}
+
 std::string whereIs(int fd)
 {
     char buffer[4096];
