@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <set>
 
@@ -85,9 +86,16 @@ bool removeOldRSAFiles(const std::string& installDir)
     const std::string libRel = std::string(RECORD_SUBDIR) + "/lib", libDir = installDir + "/" + libRel;
     int fd = openTreeDir(installDir, libRel, false);
     if (fd < 0) {
-        if (errno == ELOOP)
+        int error = errno;
+        if (error == ENOENT)
+            return true;  // nothing obsolete can lie in a lib directory that is not there
+        if (error == ELOOP) {
             log_msg(MT_ERROR, "A component of %s is a symbolic link, which is never followed\n", libDir.c_str());
-        return true;  // nothing obsolete can lie in a lib directory that is not there
+            return true;
+        }
+        // The version is recorded only after this step, so a rerun tries again.
+        log_msg(MT_ERROR, "Failed to open the directory %s: %s\n", libDir.c_str(), strerror(error));
+        return false;
     }
     for (const char* signature : OBSOLETE_SIGNATURES)
         removeFile(fd, libDir, signature, true);

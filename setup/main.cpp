@@ -162,6 +162,8 @@ int runRequest(int argc, char* argv[])
     removeRecordTemporaries(installDir);
 
     int existing = getExistingVersion(g_existingVersionString, &g_existingVersionValue, installDir);
+    if (existing == -1)
+        return RESULT_FAILURE;
     if (existing == 0) {
         log_msg(MT_ERROR, "Existing installation of TARVO found: Invalid version\n");
         if (g_opts.installMode != INSTALL)

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -83,7 +84,11 @@ int getExistingVersion(std::string& szVersionString, uint64_t* plVersionValue, c
     std::string value;
     int result;
     int rc = readFileLine(installDbPath(szInstallDir), CURRENT_VERSION_KEY, value);
-    if (rc == -1) {
+    if (rc == -1 && errno != ENOENT) {
+        // A registry that is there but cannot be read is no fresh start: an install would forget its version.
+        log_msg(MT_ERROR, "Unable to read %s\n", installDbPath(szInstallDir).c_str());
+        return -1;
+    } else if (rc == -1) {
         result = 1;
     } else {
         // Without a version line there is no version, whatever the string held before.

@@ -27,7 +27,7 @@ extern uint64_t g_existingVersionValue;
 
 std::string getVersionString(uint16_t major, uint16_t minor, uint16_t build);
 uint64_t getVersionValue(const std::string& version);
-// 0 no valid version recorded, 1 registry unreadable (nothing installed), 2 valid version.
+// 0 no valid version recorded, 1 no registry (nothing installed), 2 valid version, -1 a registry that cannot be read.
 int getExistingVersion(std::string& szVersionString, uint64_t* plVersionValue, const std::string& szInstallDir);
 bool setExistingVersion(const std::string& szVersionString, const std::string& szInstallDir);
 bool fileIntegrity(const std::string& InstallDir, const FileCollection& fcZipDataTable);
