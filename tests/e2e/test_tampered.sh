@@ -70,7 +70,8 @@ expect_no_leftovers
 
 # FIFOs and hard links planted at the lock and the log (a refused run reopens the log: hold the lock).
 sleep 60 & holder=$!
-for case in "$LOCK fifo 0" "$LOCK link 0" "$LOG fifo 3" "$LOG link 3"; do
+# At the lock they are never opened or removed by name (a racer's fresh lock could have taken the name).
+for case in "$LOCK fifo 3" "$LOCK link 3" "$LOG fifo 3" "$LOG link 3"; do
     read -r name kind want <<<"$case"
     rm -rf /opt/QZ $LOCK $LOG /tmp/victim
     as_nobody sh -c 'echo keep >/tmp/victim'
@@ -78,7 +79,7 @@ for case in "$LOCK fifo 0" "$LOCK link 0" "$LOG fifo 3" "$LOG link 3"; do
     if [ "$kind" = fifo ]; then as_nobody mkfifo "$name"; else as_nobody ln /tmp/victim "$name"; fi
     expect_run "$want" timeout 20 "$KIT" install caller=APP1
     expect_file /tmp/victim $'keep\n'
-    [ "$name" = $LOG ] || expect_absent $LOCK
+    if [ "$name" = $LOCK ]; then expect_contains $LOG "The lock file $LOCK "; expect_present $LOCK; fi
 done
 kill "$holder"; wait "$holder" 2>/dev/null
 
