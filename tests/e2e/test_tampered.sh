@@ -104,4 +104,28 @@ chmod 0200 "$HOME/.profile"
 expect_run 3 timeout 20 setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search "$KIT" install caller=APP1 env=user
 expect_contains $LOG "Unable to read $HOME/.profile, environment variable setting failed"
 expect_file "$HOME/.profile" $'PS1=x\nmine\n'
+# A kit started through PATH by its bare name reads its own payload, not that of a user's kit of the
+# same name in the current directory; without /proc too, where an empty PATH entry is never searched.
+mkdir -p /tmp/kitdir /tmp/user && cp "$KIT" /tmp/kitdir/tarvo_installer.bin
+python3 - "$KIT" /tmp/user/tarvo_installer.bin <<'PY'
+import bz2, sys
+b = open(sys.argv[1], "rb").read()
+n = int(b[b.rindex(b";") + 1:-1])
+start = len(b) - len(str(n)) - n
+entries = [e.split(b"=") for e in b[start:start + n - 1].split(b";") if e]
+out, catalog = bytearray(b[:int(entries[0][1])]), b""
+for path, off in entries:
+    data = b"user's\n" if path.endswith(b".cfg") else bz2.BZ2Decompressor().decompress(b[int(off):])
+    catalog += path + b"=" + str(len(out)).encode() + b";"
+    out += bz2.compress(data, 9)
+open(sys.argv[2], "wb").write(out + catalog + str(len(catalog) + 1).encode() + b"\n")
+PY
+chmod 755 /tmp/user/tarvo_installer.bin
+for proc in mounted missing; do
+    rm -rf /opt/QZ
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    expect_run 0 unshare --mount bash -c '[ $0 = mounted ] || mount -t tmpfs none /proc
+        cd /tmp/user && PATH=:/tmp/kitdir:$PATH exec -a tarvo_installer.bin /tmp/kitdir/tarvo_installer.bin install caller=APP1' $proc
+    expect_installed "$KIT" $DEFAULT_DIR
+done
 finish
