@@ -190,6 +190,9 @@ int runRequest(int argc, char* argv[])
     // Only an install decodes streams; a removal needs the paths alone, as the uninstaller's catalog gives them.
     if (processDataTable(installerFile(argv[0]), fcZipData, g_opts.installMode == INSTALL) != 0)
         return RESULT_FAILURE;
+    // Paths that an install creates are vouched for by a second copy before anything is touched.
+    if (g_opts.installMode == INSTALL && !checkCatalogCopy(fcZipData))
+        return RESULT_FAILURE;
     ComposeAllFileCollection(fcZipData, fcInstallLog);
     RemoveTempFiles(installDir, fcInstallLog);
 

@@ -10,8 +10,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
+#include <vector>
 
 #include "legacy.h"
 #include "log.h"
@@ -261,6 +263,77 @@ int processDataTable(const std::string& zipFilename, FileCollection& fcZipDataTa
     int result = readDataTable(f, fcZipDataTable, withStreams);
     fclose(f);
     return result;
+}
+
+namespace {
+
+// The last bytes of a stream's output (enough for any catalog and its trailer), decoded in pieces.
+bool streamTail(const FileCollection& fc, const FileResource& r, std::string& tail)
+{
+    const size_t keep = 100000 + 2 * kSemicolonSearchBytes;
+    FILE* in = fopen(fc.strFilename.c_str(), "rb");
+    if (in == nullptr)
+        return false;
+    int bzerror = BZ_OK;
+    BZFILE* bz = fseeko(in, off_t(r.lOffset), SEEK_SET) == 0 ? BZ2_bzReadOpen(&bzerror, in, 0, 0, nullptr, 0) : nullptr;
+    char buffer[kChunkSize];
+    while (bz != nullptr && bzerror == BZ_OK) {
+        int n = BZ2_bzRead(&bzerror, bz, buffer, kChunkSize);
+        if (n > 0 && (bzerror == BZ_OK || bzerror == BZ_STREAM_END))
+            tail.append(buffer, size_t(n));
+        if (tail.size() > 2 * keep)
+            tail.erase(0, tail.size() - keep);
+    }
+    bool ok = bz != nullptr && bzerror == BZ_STREAM_END;
+    int ignored;
+    if (bz != nullptr)
+        BZ2_bzReadClose(&ignored, bz);
+    fclose(in);
+    return ok;
+}
+
+}  // namespace
+
+bool checkCatalogCopy(const FileCollection& fc)
+{
+    const std::string path = std::string(RECORD_SUBDIR) + "/uninstaller";
+    const FileResource* uninstaller = nullptr;
+    for (const FileResource& r : fc.files)
+        if (r.destFilename == path && r.lOffset > 0)
+            uninstaller = &r;
+    if (uninstaller == nullptr) {
+        log_msg(MT_ERROR, "The installer file is damaged: its catalog does not name %s, which carries its copy\n",
+                path.c_str());
+        return false;
+    }
+    std::string tail;
+    if (!streamTail(fc, *uninstaller, tail)) {
+        log_msg(MT_ERROR, "Unable to extract embedded binary file %s\n", path.c_str());
+        return false;
+    }
+    FileCollection copy;
+    FILE* m = fmemopen(&tail[0], tail.size(), "rb");
+    int read = m == nullptr ? 1 : readDataTable(m, copy, false);
+    if (m != nullptr)
+        fclose(m);
+    if (read != 0) {
+        log_msg(MT_ERROR, "The installer file is damaged: %s carries no copy of the catalog\n", path.c_str());
+        return false;
+    }
+    // Entries read from files.dat (offset 0) may precede the catalog's own.
+    std::vector<std::string> names;
+    for (const FileResource& r : fc.files)
+        if (r.lOffset > 0)
+            names.push_back(r.destFilename);
+    for (size_t i = 0; i < std::max(names.size(), copy.files.size()); ++i) {
+        std::string own = i < names.size() ? names[i] : "nothing", copied = i < copy.files.size() ? copy.files[i].destFilename : "nothing";
+        if (own != copied) {
+            log_msg(MT_ERROR, "The installer file is damaged: its catalog names %s where the copy in %s names %s\n",
+                    shown(own).c_str(), path.c_str(), shown(copied).c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 namespace {

@@ -10,7 +10,7 @@ old_release() {
     sed -i 's/ 5\.2\.4$/ 5.2.3/' "$R/.installdb"
 }
 first=$("$TOOL" list "$KIT" | head -1 | cut -f1)
-last_off=$("$TOOL" list "$KIT" | tail -1 | cut -f2)
+first_off=$("$TOOL" list "$KIT" | head -1 | cut -f2) last_off=$("$TOOL" list "$KIT" | tail -1 | cut -f2)
 # Each kit is this one with a python statement applied to its bytes b; recatalog(old, new) edits the catalog.
 while IFS='|' read -r kit edit message; do
     python3 - "$KIT" "/tmp/$kit.bin" "$edit" <<'PY' && chmod +x "/tmp/$kit.bin"
@@ -35,7 +35,10 @@ done <<EOF_KITS
 truncated|b = b[:-1]|The installer file is damaged: it does not end in the catalog length and a line feed
 dotdot|b = recatalog(b'$first=', b'TARVO5/Linux/ppc64/64/../../../../../../../../../../../../etc/evil=')|holds ".."
 absolute|b = recatalog(b'$first=', b'/etc/evil=')|catalog path /etc/evil does not begin with
-last_stream|b[$last_off + 5000:$last_off + 5004] = b'\xff\xff\xff\xff'|Failed to decompress uninstaller to $R/pk.
+last_stream|b[$last_off + 5000:$last_off + 5004] = b'\xff\xff\xff\xff'|Unable to extract embedded binary file TARVO5/Linux/ppc64/64/uninstaller
+first_stream|b[$first_off + 100:$first_off + 104] = b'\xff\xff\xff\xff'|Failed to decompress libtarvo.so to $R/lib/pk.
+flipped|b = recatalog(b'/lib/libtarvo.so=', b'/l3b/libtarvo.so=')|its catalog names ${first/lib/l3b} where the copy in TARVO5/Linux/ppc64/64/uninstaller names $first
+no_copy|b = recatalog(b'/uninstaller=', b'/uninstallar=')|its catalog does not name TARVO5/Linux/ppc64/64/uninstaller, which carries its copy
 EOF_KITS
 # A removal reads the catalog only for its paths, so a bad stream does not stand in its way.
 expect_run 0 /tmp/last_stream.bin remove caller=APP1
