@@ -26,6 +26,12 @@ std::map<std::string, int> g_held;
 // Outcome of one attempt. DONE: obtained or refused, result in *result.
 enum class Attempt { DONE, BUSY, RESTART };
 
+Attempt done(int* result, int value)
+{
+    *result = value;
+    return Attempt::DONE;
+}
+
 // Every refusal names the file and says what is wrong: only a live owner means that another installer runs.
 int refuseRunning(const char* path)
 {
@@ -88,31 +94,24 @@ Attempt openExisting(const char* path, int* fd, int* result)
     *fd = -1;
     struct stat st;
     if (lstat(path, &st) != 0) {
-        if (errno == ENOENT)
-            return Attempt::RESTART;
-        *result = refuseAccess(path, "read");
-        return Attempt::DONE;
+        return errno == ENOENT ? Attempt::RESTART : done(result, refuseAccess(path, "read"));
     }
     if (S_ISDIR(st.st_mode)) {
         // rmdir removes nothing but a directory, so it cannot take a lock file that a racer has just made.
         if (rmdir(path) == 0 || errno == ENOENT || errno == ENOTDIR)
             return Attempt::RESTART;
-        *result = refuseStuck(path, NOT_REGULAR, errno);
-        return Attempt::DONE;
+        return done(result, refuseStuck(path, NOT_REGULAR, errno));
     }
     // Removing anything else by name could remove a lock that another run has just put in its place.
-    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
-        *result = refuseStuck(path, S_ISREG(st.st_mode) ? LINKED : NOT_REGULAR, 0);
-        return Attempt::DONE;
-    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1)
+        return done(result, refuseStuck(path, S_ISREG(st.st_mode) ? LINKED : NOT_REGULAR, 0));
     *fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (*fd < 0 && errno == EACCES)  // another user's file: reading is enough to see whether it is held
         *fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (*fd < 0) {
         if (errno == ENOENT || errno == ELOOP || errno == ENXIO)  // replaced since lstat
             return Attempt::RESTART;
-        *result = refuseAccess(path, "read");
-        return Attempt::DONE;
+        return done(result, refuseAccess(path, "read"));
     }
     struct stat now;
     if (fstat(*fd, &now) == 0 && sameFile(now, st))
@@ -128,7 +127,7 @@ Attempt tryLock(const char* path, int32_t ownPid, int* result)
     int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0700);
     if (fd < 0) {
         if (errno != EEXIST)
-            return *result = refuseAccess(path, "create"), Attempt::DONE;
+            return done(result, refuseAccess(path, "create"));
         created = false;
         Attempt attempt = openExisting(path, &fd, result);
         if (fd < 0)
@@ -140,13 +139,13 @@ Attempt tryLock(const char* path, int32_t ownPid, int* result)
         if (error == EWOULDBLOCK)
             return Attempt::BUSY;
         errno = error;
-        return *result = refuseAccess(path, "lock"), Attempt::DONE;
+        return done(result, refuseAccess(path, "lock"));
     }
     struct stat st;
     if (fstat(fd, &st) != 0) {
-        *result = refuseAccess(path, "read");
+        int refused = refuseAccess(path, "read");
         close(fd);
-        return Attempt::DONE;
+        return done(result, refused);
     }
     bool ours = st.st_uid == geteuid();
     if (!ours) {
@@ -155,7 +154,7 @@ Attempt tryLock(const char* path, int32_t ownPid, int* result)
         if (geteuid() != 0 || fchown(fd, 0, getegid()) != 0 || fchmod(fd, 0700) != 0) {
             int error = geteuid() != 0 ? EPERM : errno;
             close(fd);
-            return *result = refuseStuck(path, NOT_OURS, error), Attempt::DONE;
+            return done(result, refuseStuck(path, NOT_OURS, error));
         }
     }
     // A holder unlinks its file before it releases it: we may have locked a file that has left the name.
@@ -168,19 +167,17 @@ Attempt tryLock(const char* path, int32_t ownPid, int* result)
         close(fd);
         if (error == 0)
             return Attempt::BUSY;
-        errno = error;
         refuseRunning(path);
-        return *result = -1, Attempt::DONE;
+        return done(result, -1);
     }
     if (lseek(fd, 0, SEEK_SET) != 0 || !AutoLock::write_data(fd, &ownPid, sizeof ownPid) ||
         ftruncate(fd, sizeof ownPid) != 0) {
-        *result = refuseAccess(path, "write");
+        int refused = refuseAccess(path, "write");  // before close() can change errno
         close(fd);
-        return Attempt::DONE;
+        return done(result, refused);
     }
     g_held[path] = fd;
-    *result = 1;
-    return Attempt::DONE;
+    return done(result, 1);
 }
 
 }  // namespace
@@ -195,6 +192,7 @@ AutoLock::~AutoLock()
     if (gotLock)
         remove_lock(strLockFile.c_str());
 }
+
 bool AutoLock::read_data(int fd, void* buffer, size_t count)
 {
     char* p = static_cast<char*>(buffer);
