@@ -110,20 +110,8 @@ expect_file "$HOME/.profile" $'PS1=x\nmine\n'
 # A kit started through PATH by its bare name reads its own payload, not that of a user's kit of the
 # same name in the current directory; without /proc too, where an empty PATH entry is never searched.
 mkdir -p /tmp/kitdir /tmp/user && cp "$KIT" /tmp/kitdir/tarvo_installer.bin
-python3 - "$KIT" /tmp/user/tarvo_installer.bin <<'PY'
-import bz2, sys
-b = open(sys.argv[1], "rb").read()
-n = int(b[b.rindex(b";") + 1:-1])
-start = len(b) - len(str(n)) - n
-entries = [e.split(b"=") for e in b[start:start + n - 1].split(b";") if e]
-out, catalog = bytearray(b[:int(entries[0][1])]), b""
-for path, off in entries:
-    data = b"user's\n" if path.endswith(b".cfg") else bz2.BZ2Decompressor().decompress(b[int(off):])
-    catalog += path + b"=" + str(len(out)).encode() + b";"
-    out += bz2.compress(data, 9)
-open(sys.argv[2], "wb").write(out + catalog + str(len(catalog) + 1).encode() + b"\n")
-PY
-chmod 755 /tmp/user/tarvo_installer.bin
+cp -r "$TARVO_BUILD/kit/payload" /tmp/user/p && echo "user's" > /tmp/user/p/_tarvo_log.cfg
+"$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest /tmp/user/p/manifest --out /tmp/user/tarvo_installer.bin
 for proc in mounted missing; do
     rm -rf /opt/QZ
     # shellcheck disable=SC2016 # expanded by the inner shell
