@@ -514,7 +514,8 @@ bool checkCatalogCopy(const FileCollection& fc)
         if (r.lOffset > 0)
             names.push_back(r.destFilename);
     for (size_t i = 0; i < std::max(names.size(), copy.files.size()); ++i) {
-        std::string own = i < names.size() ? names[i] : "nothing", copied = i < copy.files.size() ? copy.files[i].destFilename : "nothing";
+        std::string own = i < names.size() ? names[i] : "nothing";
+        std::string copied = i < copy.files.size() ? copy.files[i].destFilename : "nothing";
         if (own != copied) {
             log_msg(MT_ERROR, "The installer file is damaged: its catalog names %s where the copy in %s names %s\n",
                     shown(own).c_str(), path.c_str(), shown(copied).c_str());
