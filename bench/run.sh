@@ -30,10 +30,10 @@ done
 
 echo "== building the release programs in $build"
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=MinSizeRel -DTARVO_RELEASE=ON -DTARVO_TESTS=OFF >/dev/null
-cmake --build "$build" --target tarvo_setup tarvo_kit bench_floor -j2 >/dev/null
+cmake --build "$build" --target tarvo_setup uninstaller tarvo_kit bench_floor -j2 >/dev/null
 
 mkdir -p "$work"
-stamp="mb=$mb files=$files"
+stamp="mb=$mb files=$files with uninstaller"
 if [ "$reuse" = 1 ] && [ -f "$work/stage.done" ] && [ "$(cat "$work/stage.done")" = "$stamp" ]; then
     echo "== reusing the staged tree in $work/stage"
 else
@@ -98,6 +98,10 @@ with open(os.path.join(work, "manifest"), "w") as out:
         out.write("%s\t%s\n" % (rel, dest))
 print("   %d files, %d bytes, %d directories" % (len(manifest), total, len(dirs)))
 PY
+    # Like every kit, it carries the uninstaller with its copy of the catalog.
+    u=TARVO5/Linux/ppc64/64/uninstaller
+    printf '%s\t%s\n' $u "$work/stage/$u" >>"$work/manifest"
+    "$build/tarvo_kit" catalog-only --program "$build/uninstaller" --manifest "$work/manifest" --out "$work/stage/$u"
     echo "== compressing the tar.bz2 peer"
     tar -C "$work/stage" -cf - TARVO5 | bzip2 -9 >"$work/tree.tar.bz2"
     echo "$stamp" >"$work/stage.done"
@@ -115,6 +119,8 @@ for rel in lib/libtarvo.so lib/libtarvo_thread_posix.so lib/libqzopenssl_crypto.
     printf x >"$work/tiny/$name"
     printf 'TARVO5/Linux/ppc64/64/%s\t%s\n' "$rel" "$name" >>"$work/tiny/manifest"
 done
+printf x >"$work/tiny/program"
+"$build/tarvo_kit" catalog-only --program "$work/tiny/program" --manifest "$work/tiny/manifest" --out "$work/tiny/uninstaller"
 "$build/tarvo_kit" build --program "$build/tarvo_setup" --manifest "$work/tiny/manifest" --out "$work/tiny.bin"
 
 "$src/tests/sandbox.sh" bash "$src/bench/measure.sh" "$build" "$work" "$rounds"

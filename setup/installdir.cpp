@@ -16,7 +16,11 @@
 
 namespace {
 
-const char PROBE_FILE[] = "kawabonka";
+// The probe's name is this program's own; one run at a time holds the lock, so a probe found at the
+// name was left by a run that was killed or failed to remove it. So was an empty file of the name
+// that earlier releases used.
+const char PROBE_FILE[] = ".QZ_TARVO_Installer.probe";
+const char OLD_PROBE_FILE[] = "kawabonka";
 const char TEST_NAME[] = "ORVAN_test";
 const uint64_t MIN_FREE_KIB = 17000;
 
@@ -32,15 +36,27 @@ std::unique_ptr<std::string> lookupVariable(const char* name, SharedProfileLooku
     return value ? std::make_unique<std::string>(value) : nullptr;
 }
 
-// Tries to create the probe file in dir. A pre-existing regular file is used as it is and left in
-// place, since it may not be ours; anything else there (a link, a device) makes the probe fail.
+// Removes a probe that an earlier run left in dir: only an empty regular file of ours with one link.
+void removeLeftProbe(const std::string& dir, const char* name)
+{
+    std::string probe = dir + "/" + name;
+    struct stat st;
+    if (lstat(probe.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1 &&
+        st.st_size == 0 && unlink(probe.c_str()) == 0)
+        log_msg(MT_VV, "Removed %s, left by an earlier run\n", probe.c_str());
+}
+
+// Tries to create the probe file in dir. Anything else at the name (another user's file, a link, a
+// device) is left in place, since it is not ours: a regular file there stands for the probe.
 bool probeCreate(const std::string& dir)
 {
+    removeLeftProbe(dir, OLD_PROBE_FILE);
+    removeLeftProbe(dir, PROBE_FILE);
     std::string probe = dir + "/" + PROBE_FILE;
-    int fd = open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = open(probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
         close(fd);
-        unlink(probe.c_str());
+        unlink(probe.c_str());  // should this fail, the next run removes it
         return true;
     }
     if (errno != EEXIST)

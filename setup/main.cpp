@@ -1,8 +1,10 @@
 // The installer's driver: one run of install, remove or forceremove, from lock to closing message.
 // Built twice: as the installer kit's program and, with TARVO_REMOVE_ONLY, as the payload's uninstaller.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -54,13 +56,31 @@ bool canOpen(const char* path)
     return true;
 }
 
-// The payload sits behind the program's own image. argv[0] names it when the program was started
-// by a path; a parent installer that starts it through PATH leaves only /proc/self/exe to find it.
+// The payload sits behind the program's own image, and is read from that image only: a file that
+// the current directory or a name on the command line put in its place could hold anyone's payload.
+// Without /proc the image is the file that the shell ran: a name with a slash is a path, a bare name
+// was found through PATH. An empty or relative PATH entry means the current directory to a shell:
+// skipped, so that root never takes a payload from the directory it happens to stand in.
 std::string installerFile(const char* argv0)
 {
-    if (!canOpen(argv0) && canOpen("/proc/self/exe"))
-        return "/proc/self/exe";
-    return argv0;
+    const char SELF[] = "/proc/self/exe";
+    std::string name = argv0 ? argv0 : "";
+    if (canOpen(SELF) || name.empty())
+        return SELF;
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = getenv("PATH");
+    std::string entries = path ? path : "";
+    for (size_t start = 0; start <= entries.size();) {
+        size_t end = std::min(entries.find(':', start), entries.size());
+        std::string entry = entries.substr(start, end - start), candidate = entry + "/" + name;
+        struct stat st;
+        if (!entry.empty() && entry[0] == '/' && stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return SELF;  // not found: fails with a message naming the image, never opens a name in the current directory
 }
 
 // One word for the shell, whatever it holds.
@@ -184,6 +204,9 @@ int runRequest(int argc, char* argv[])
     FileCollection fcZipData;
     // Only an install decodes streams; a removal needs the paths alone, as the uninstaller's catalog gives them.
     if (processDataTable(installerFile(argv[0]), fcZipData, g_opts.installMode == INSTALL) != 0)
+        return RESULT_FAILURE;
+    // Paths that an install creates are vouched for by a second copy before anything is touched.
+    if (g_opts.installMode == INSTALL && !checkCatalogCopy(fcZipData))
         return RESULT_FAILURE;
     ComposeAllFileCollection(fcZipData, fcInstallLog);
     RemoveTempFiles(installDir, fcInstallLog);

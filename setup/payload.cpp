@@ -6,13 +6,17 @@
 
 #include <bzlib.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
+#include <vector>
 
+#include "autolock.h"  // AutoLock::write_data: whole writes that survive EINTR
 #include "legacy.h"
 #include "log.h"
 
@@ -23,6 +27,20 @@ namespace {
 const int kSemicolonSearchBytes = 7;
 const int kChunkSize = 5000;
 const size_t kMaxPayloadPath = 1024;
+
+// The uninstaller's output, decoded once by checkCatalogCopy and copied when it is placed.
+struct Decoded {
+    std::string file;
+    int64_t offset = 0;
+    int fd = -1;
+} g_decoded;
+
+void closeDecoded()
+{
+    if (g_decoded.fd >= 0)
+        close(g_decoded.fd);
+    g_decoded = Decoded();
+}
 
 // Returns the position of the last ";" among the last seven bytes, or -1.
 // Sets *after to the number of bytes that follow it.
@@ -305,11 +323,31 @@ bool streamEndsInPlace(const FileCollection& fc, const FileResource& fileRes, FI
     return false;
 }
 
+// Places the output that checkCatalogCopy decoded already.
+bool copyDecoded(const char* temp, int outFd)
+{
+    FILE* out = openOutput(temp, outFd);
+    char buffer[64 * 1024];
+    ssize_t n = 0;
+    for (off_t at = 0; out != nullptr && (n = pread(g_decoded.fd, buffer, sizeof buffer, at)) > 0; at += n)
+        fwrite(buffer, 1, size_t(n), out);
+    bool ok = out != nullptr && n == 0 && !ferror(out);
+    if (out != nullptr && fclose(out) != 0)
+        ok = false;
+    if (!ok)
+        log_msg(MT_ERROR, "Error writing to file %s\n", temp);
+    else
+        log_msg(MT_VV, "Extracted file %s\n", temp);
+    return ok;
+}
+
 bool decompressTo(const FileCollection& fcZipDataTable, const FileResource& fileRes, int outFd)
 {
     const char* source = fcZipDataTable.strFilename.c_str();
     const char* temp = fileRes.tempFilename.c_str();
     const char* dest = fileRes.destFilename.c_str();
+    if (g_decoded.fd >= 0 && g_decoded.offset == fileRes.lOffset && g_decoded.file == fcZipDataTable.strFilename)
+        return copyDecoded(temp, outFd);
 
     FILE* in = fopen(source, "rb");
     if (in == nullptr) {
@@ -395,4 +433,95 @@ bool decompressEmbeddedZipToFile(const FileCollection& fcZipDataTable, const Fil
 bool decompressEmbeddedZipToFd(const FileCollection& fcZipDataTable, const FileResource& fileRes, int fd)
 {
     return decompressTo(fcZipDataTable, fileRes, fd);
+}
+
+namespace {
+
+// Decodes a stream whole into the file copyFd (when it is not -1) and keeps the last bytes of its output,
+// enough for any catalog and its trailer. False after logging.
+bool decodeKeepingTail(const FileCollection& fc, const FileResource& r, int copyFd, std::string& tail)
+{
+    const size_t keep = 100000 + 2 * kSemicolonSearchBytes;
+    FILE* in = fopen(fc.strFilename.c_str(), "rb");
+    if (in == nullptr) {
+        log_msg(MT_ERROR, "Could not open file %s for reading\n", fc.strFilename.c_str());
+        return false;
+    }
+    int bzerror = BZ_OK;
+    BZFILE* bz = fseeko(in, off_t(r.lOffset), SEEK_SET) == 0 ? BZ2_bzReadOpen(&bzerror, in, 0, 0, nullptr, 0) : nullptr;
+    char buffer[kChunkSize];
+    bool copied = true;
+    while (bz != nullptr && bzerror == BZ_OK) {
+        int n = BZ2_bzRead(&bzerror, bz, buffer, kChunkSize);
+        if (n > 0 && (bzerror == BZ_OK || bzerror == BZ_STREAM_END)) {
+            tail.append(buffer, size_t(n));
+            copied = copied && copyFd >= 0 && AutoLock::write_data(copyFd, buffer, size_t(n));
+        }
+        if (tail.size() > 2 * keep)
+            tail.erase(0, tail.size() - keep);
+    }
+    bool ok = bz != nullptr && bzerror == BZ_STREAM_END;
+    if (!ok)
+        log_msg(MT_ERROR, "Unable to extract embedded binary file %s\n", r.destFilename.c_str());
+    else
+        ok = streamEndsInPlace(fc, r, in, bz);
+    int ignored;
+    if (bz != nullptr)
+        BZ2_bzReadClose(&ignored, bz);
+    fclose(in);
+    if (!copied && copyFd >= 0)
+        g_decoded.offset = 0;  // the copy is incomplete: placing decodes again
+    return ok;
+}
+
+}  // namespace
+
+bool checkCatalogCopy(const FileCollection& fc)
+{
+    const std::string path = std::string(RECORD_SUBDIR) + "/uninstaller";
+    const FileResource* uninstaller = nullptr;
+    for (const FileResource& r : fc.files)
+        if (r.destFilename == path && r.lOffset > 0)
+            uninstaller = &r;
+    if (uninstaller == nullptr) {
+        log_msg(MT_ERROR, "The installer file is damaged: its catalog does not name %s, which carries its copy\n",
+                path.c_str());
+        return false;
+    }
+    // Kept whole, so that placing the uninstaller does not decode it a second time.
+    closeDecoded();
+    g_decoded.fd = memfd_create("tarvo-uninstaller", MFD_CLOEXEC);
+    g_decoded.file = fc.strFilename;
+    g_decoded.offset = uninstaller->lOffset;
+    std::string tail;
+    if (!decodeKeepingTail(fc, *uninstaller, g_decoded.fd, tail)) {
+        closeDecoded();
+        return false;
+    }
+    FileCollection copy;
+    FILE* m = fmemopen(&tail[0], tail.size(), "rb");
+    int read = m == nullptr ? 1 : readDataTable(m, copy, false);
+    if (m != nullptr)
+        fclose(m);
+    if (read != 0) {
+        log_msg(MT_ERROR, "The installer file is damaged: %s carries no copy of the catalog\n", path.c_str());
+        closeDecoded();
+        return false;
+    }
+    // Entries read from files.dat (offset 0) may precede the catalog's own.
+    std::vector<std::string> names;
+    for (const FileResource& r : fc.files)
+        if (r.lOffset > 0)
+            names.push_back(r.destFilename);
+    for (size_t i = 0; i < std::max(names.size(), copy.files.size()); ++i) {
+        std::string own = i < names.size() ? names[i] : "nothing";
+        std::string copied = i < copy.files.size() ? copy.files[i].destFilename : "nothing";
+        if (own != copied) {
+            log_msg(MT_ERROR, "The installer file is damaged: its catalog names %s where the copy in %s names %s\n",
+                    shown(own).c_str(), path.c_str(), shown(copied).c_str());
+            closeDecoded();
+            return false;
+        }
+    }
+    return true;
 }

@@ -41,6 +41,25 @@ kit_ok install caller=APP2
 expect_absent "$R/.tarvotmp.Ab12Cd"
 check "an administrator's copies stay" test "$(cat "$R/.installdb.backup" "$R/.files.dat.saved1")" = $'saved\nsaved'
 
+# The disk-check probe that a failed unlink or a kill leaves beside the install directory goes at the
+# next run, and so does one of the name that earlier releases used; another user's file of that name stays.
+P=/opt/QZ/SharedComponents/.QZ_TARVO_Installer.probe OLD=/opt/QZ/SharedComponents/kawabonka
+for inject in error=EIO signal=SIGKILL; do
+    fresh
+    : > $OLD
+    run_kit env "$UNDER_STRACE" strace -f -qq -o /dev/null -P $P -e trace=unlink -e inject=unlink:$inject "$KIT" remove caller=APP1
+    expect_present $P
+    rm -f /tmp/qzprof*  # the killed run's temporary utility
+    kit_ok install caller=APP1
+    expect_absent $P $OLD
+    kit_ok remove caller=APP1
+    expect_absent /opt/QZ
+done
+fresh
+echo mine > $OLD && chown 65534 $OLD
+kit_ok install caller=APP2
+expect_file $OLD $'mine\n'
+
 # Out of memory ends the run like any failure. (The sanitizers cannot run under a memory limit.)
 if ! ldd "$KIT" 2>/dev/null | grep -q libasan; then
     fresh

@@ -140,30 +140,30 @@ TEST(InstallDir, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
 {
     start(REMOVE);
     EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO/"));
-    EXPECT_TRUE(logged("Proper permissions are set for installation directory \n") && !exists("/opt/kawabonka"));
+    EXPECT_TRUE(logged("Proper permissions are set for installation directory \n") && !exists("/opt/.QZ_TARVO_Installer.probe"));
     EXPECT_FALSE(Check_InstallDir_Attr("nowhere/TARVO"));
     EXPECT_TRUE(logged("Installation directory is not proper \n"));
 
     std::system("mkdir -p /opt/QZ/SharedComponents && touch /opt/QZ/SharedComponents/ORVAN_test");
     EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO"));
-    EXPECT_TRUE(logged("Check Permissions and relaunch installer\n") && !exists("/opt/QZ/SharedComponents/kawabonka"));
+    EXPECT_TRUE(logged("Check Permissions and relaunch installer\n") && !exists("/opt/QZ/SharedComponents/.QZ_TARVO_Installer.probe"));
     std::system("rm -rf /opt/QZ");
 
     writeFile("/tmp/victim", "keep\n");
-    ASSERT_EQ(symlink("/tmp/victim", "/opt/kawabonka") + symlink("/tmp/nothing-here", "/tmp/kawabonka"), 0);
+    ASSERT_EQ(symlink("/tmp/victim", "/opt/.QZ_TARVO_Installer.probe") + symlink("/tmp/nothing-here", "/tmp/.QZ_TARVO_Installer.probe"), 0);
     EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
     EXPECT_FALSE(Check_InstallDir_Attr("/tmp/tarvo-nowhere/TARVO"));  // probes in /tmp itself
     EXPECT_TRUE(readFile("/tmp/victim") == "keep\n" && !exists("/tmp/nothing-here"));
     // A regular file of that name is someone's: the probe may use it but leaves it in place.
-    std::system("rm /tmp/kawabonka /opt/kawabonka && echo theirs >/opt/kawabonka");
+    std::system("rm /tmp/.QZ_TARVO_Installer.probe /opt/.QZ_TARVO_Installer.probe && echo theirs >/opt/.QZ_TARVO_Installer.probe");
     EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
-    EXPECT_EQ(readFile("/opt/kawabonka"), "theirs\n");
-    std::remove("/opt/kawabonka");
+    EXPECT_EQ(readFile("/opt/.QZ_TARVO_Installer.probe"), "theirs\n");
+    std::remove("/opt/.QZ_TARVO_Installer.probe");
 
     pid_t child = fork();
     if (child == 0)
         _exit(setgroups(0, nullptr) || setgid(65534) || setuid(65534) ? 2 : Check_InstallDir_Attr("/opt/QZ/TARVO"));
-    EXPECT_TRUE(exitCodeOf(child) == 0 && !exists("/opt/kawabonka")) << "an unprivileged user cannot probe under /opt";
+    EXPECT_TRUE(exitCodeOf(child) == 0 && !exists("/opt/.QZ_TARVO_Installer.probe")) << "an unprivileged user cannot probe under /opt";
 }
 
 TEST(InstallDir, InstallNeedsMoreThan17000KiBFree)
