@@ -76,6 +76,8 @@ login_vars() {
 kit_without() {
     local payload=$TARVO_BUILD/kit/payload
     grep -v -e '^#' -e "$1" "$payload/manifest" | sed "s|	|	$payload/|" >"$2.manifest" &&
+        "$TOOL" catalog-only --program "$TARVO_BUILD/uninstaller" --manifest "$2.manifest" --out "$2.uninstaller" &&
+        sed -i "s|	$payload/uninstaller\$|	$2.uninstaller|" "$2.manifest" &&
         "$TOOL" build --program "$TARVO_BUILD/tarvo_setup" --manifest "$2.manifest" --out "$2"
 }
 # hold_lock PID : the lock file of a run by PID, in the byte order of the kit's machine.

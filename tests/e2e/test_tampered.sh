@@ -184,6 +184,8 @@ for source in instdir QZSHCOMP QZLIB; do
     if [ $source = instdir ]; then kit_fails install caller=APP1 "$1"; else expect_run 3 env "$1" "$KIT" install caller=APP1; fi
     expect_contains $LOG "The installation directory must not contain a line break"
     check "$source: nothing placed" test -z "$(ls /opt)"
+done
+
 # A kit started through PATH by its bare name reads its own payload, not that of a user's kit of the
 # same name in the current directory; without /proc too, where an empty PATH entry is never searched.
 mkdir -p /tmp/kitdir /tmp/user && cp "$KIT" /tmp/kitdir/tarvo_installer.bin
