@@ -1,6 +1,9 @@
 """Reports what the role did for one caller: a line for the log, whether the
 host changed, and for --diff the registry, the installed files and the
-published variables before and after. Runs on the control machine only."""
+published variables before and after; or, when the kit failed, its status and
+the end of its output. Runs on the control machine only."""
+import json
+
 from ansible.plugins.action import ActionBase
 
 
@@ -58,9 +61,16 @@ class ActionModule(ActionBase):
     def run(self, tmp=None, task_vars=None):
         result = super().run(tmp, task_vars)
         args = self._task.args
-        before, after, reasons = args["before"], args.get("after"), args.get("reasons") or []
+        before, run, reasons = args["before"], args["run"], args.get("reasons") or []
         caller, mode, env = args["caller"], args["mode"], args["env"]
         check = self._play_context.check_mode
+        if run.get("rc", 0) != 0:
+            result.update(failed=True, msg=["TARVO %s for caller %s failed: %s, exited with status %s. Its output ends:" % (
+                mode, caller, args["program"], run["rc"])] + run.get("stderr_lines", [])[-int(args["lines"]):])
+            return result
+        # Without a state after a run, the removal took the uninstaller with it.
+        after = (json.loads(run["stdout"]) or {"install_dir": before.get("install_dir"), "installed": False}
+                 if "stdout" in run else None)
         if check and reasons:
             after = predicted(before, caller, mode)
         after = after or before
@@ -73,7 +83,8 @@ class ActionModule(ActionBase):
         msg += ". Installed: %s in %s, dependants: %s" % (
             after.get("version") or "nothing", after.get("install_dir") or "?", dependants or "none")
         # Shown like a debug message, without -v.
-        result.update(_ansible_verbose_always=True, msg=msg, changed=bool(check and reasons) or comparable(after) != comparable(before))
+        changed = bool(check and reasons) or comparable(after) != comparable(before)
+        result.update(_ansible_verbose_always=True, msg=msg, changed=changed)
         after_note = " (predicted: nothing ran in check mode)" if check else ""
         result["diff"] = [{"before_header": name, "after_header": name + after_note,
                            "before": show(before), "after": show(after)}
