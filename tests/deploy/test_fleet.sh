@@ -12,7 +12,8 @@ HELD=()  # the write ends of the hosts' pipes
 mkdir -p "$F/release"
 cp "$TARVO_BUILD/tests/tarvo_installer-5.2.3.bin" "$F/release/tarvo_installer-5.2.3.x86_64.bin"
 cp "$KIT" "$F/release/tarvo_installer-5.2.4.x86_64.bin"
-(cd "$F/release" && sha256sum -- *.bin >SHA256SUMS)
+# The release's SHA256SUMS covers 5.2.4; the roll-out of 5.2.3 gives the kit's checksum in tarvo_kit_sha256.
+(cd "$F/release" && sha256sum -- *5.2.4*.bin >SHA256SUMS)
 # The same playbook where failing hosts may be half of a batch.
 export ANSIBLE_ROLES_PATH=$PWD/roles
 sed 's/^  max_fail_percentage: .*/  max_fail_percentage: 50/' fleet.yml >"$F/fleet50.yml"
@@ -38,14 +39,14 @@ on() { local h=$1; shift; nsenter --mount="/proc/${PID[$h]}/ns/mnt" "$@"; }  # o
 
 # roll PLAYBOOK VERSION "what" "host:recap-field..." [options...]: a roll-out in batches of 1, 2 and 3.
 roll() {
-    local playbook=$1 version=$2 what=$3 want got; shift 3
+    local playbook=$1 version=$2 what=$3 want bad=; shift 3
     ansible-playbook -i "$F/hosts" -e ansible_become=false -e '{"tarvo_batches": [1, 2, 3]}' \
         -e "tarvo_kit=$F/release/tarvo_installer-$version.x86_64.bin" "${@:2}" "$playbook" >"$PLAY" 2>&1
     tr -s '\n ' '  ' <"$PLAY" >"$PLAY.flat"
     for want in $1; do
-        got=$(grep -o "^${want%%:*} *: .*" "$PLAY" | grep -ow "${want#*:}")
-        check "$what: ${want%%:*} ${want#*:}"$'\n'"$(cat "$PLAY")" test -n "$got"
+        grep -o "^${want%%:*} *: .*" "$PLAY" | grep -qw "${want#*:}" || bad="$bad ${want%%:*} ${want#*:},"
     done
+    check "$what, not:$bad"$'\n'"$(cat "$PLAY")" test -z "$bad"
 }
 # expect_db_on "HOST..." LINE... : the registry of each host.
 expect_db_on() {
@@ -54,7 +55,8 @@ expect_db_on() {
 }
 GOOD="canary web1 db1 db2 db3"
 
-roll fleet.yml 5.2.3 "roll-out" "$(for h in $HOSTS; do echo "$h:changed=1 $h:failed=0"; done)"
+roll fleet.yml 5.2.3 "roll-out" "$(for h in $HOSTS; do echo "$h:changed=1 $h:failed=0"; done)" \
+    -e "tarvo_kit_sha256=$(sha256sum <"$F/release/tarvo_installer-5.2.3.x86_64.bin" | cut -c1-64)"
 expect_db_on "$HOSTS" "CurrentVersion 5.2.3" "APP1 5.2.3"
 check "each host has its own /opt" test "$(find /opt -mindepth 1)" = ""
 

@@ -65,8 +65,9 @@ class ActionModule(ActionBase):
         caller, mode, env = args["caller"], args["mode"], args["env"]
         check = self._play_context.check_mode
         if run.get("rc", 0) != 0:
-            result.update(failed=True, msg=["TARVO %s for caller %s failed: %s, exited with status %s. Its output ends:" % (
-                mode, caller, args["program"], run["rc"])] + run.get("stderr_lines", [])[-int(args["lines"]):])
+            head = "TARVO %s for caller %s failed: %s, exited with status %s. Its output ends:" % (
+                mode, caller, args["program"], run["rc"])
+            result.update(failed=True, msg=[head] + run.get("stderr_lines", [])[-int(args["lines"]):])
             return result
         # Without a state after a run, the removal took the uninstaller with it.
         after = (json.loads(run["stdout"]) or {"install_dir": before.get("install_dir"), "installed": False}

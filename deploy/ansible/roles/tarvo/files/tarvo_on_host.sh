@@ -36,11 +36,7 @@ elif [ -n "$dir" ]; then
 fi
 if [ "$action" = run ]; then
     "$program" "$mode" "caller=$caller" "$@" verbose >&2 || exit
-    # A removal takes the installed uninstaller with it, and a caller that left needs no kit.
+    # A removal takes the installed uninstaller with it.
     [ -e "$program" ] || { echo null; exit 0; }
 fi
-state=$("$program" "$@" discover=json) || exit
-if [ "$action" = run ] && [ "$mode" != install ] && [ -n "$sum" ]; then
-    rm -rf "${program%/*}"
-fi
-printf '%s\n' "$state"
+exec "$program" "$@" discover=json
