@@ -66,4 +66,20 @@ expect_contains "$PLAY.flat" "-my app(2) 5.2.4" "-env.all.QZSHCOMP.set=1" "+publ
     "failed: the kit $REL/tarvo_setup, run as $CACHE/BROKEN/tarvo_installer.bin, exited with status 3. Its output ends:" "[TARVO] Install unsuccessful, return value is 3" \
     "TARVO for caller \"TAMPERED\": the kit $REL/tampered.bin does not match its published checksum: its SHA-256 is $(sha256sum <"$REL/tampered.bin" | cut -c1-64), $REL/SHA256SUMS says" \
     'TARVO for caller "A/B": tarvo_caller "A/B" is not a caller the installer accepts' "Nothing was copied or run."
+
+# On the host, the role runs no uninstaller that anyone but root could have put there, and no kit but the checked one.
+on_host() { sh -c "$(cat roles/tarvo/files/tarvo_on_host.sh)" tarvo "$@"; }
+mkdir -p /tmp/planted/Linux/ppc64/64 "$DEFAULT_DIR" && printf '#!/bin/sh\ntouch /tmp/ran\n' >/tmp/planted/uninstaller
+chmod 0755 /tmp/planted/uninstaller && cp /tmp/planted/uninstaller /tmp/planted/Linux/ppc64/64/
+ln -s /tmp/planted "$DEFAULT_DIR/TARVO5"
+expect_status 4 "a link below the install directory" on_host state "$R/uninstaller" "" "$DEFAULT_DIR" env=none
+rm "$DEFAULT_DIR/TARVO5" && mkdir -p "$R" && cp /tmp/planted/uninstaller "$R/"
+for how in "chown 65534 $R" "chmod 0775 $DEFAULT_DIR/TARVO5/Linux" "chown 65534 $R/uninstaller"; do
+    $how && expect_status 4 "$how" on_host state "$R/uninstaller" "" "$DEFAULT_DIR" env=none
+    chown -R 0 "$DEFAULT_DIR" && chmod -R go-w "$DEFAULT_DIR"
+done
+expect_status 4 "a kit that is not the checked one" on_host run /tmp/planted/uninstaller "$(printf %064d 0)" "" install A env=none
+expect_absent /tmp/ran
+expect_status 0 "root's own uninstaller" on_host state "$R/uninstaller" "" "$DEFAULT_DIR" env=none
+expect_present /tmp/ran
 finish
