@@ -81,8 +81,8 @@ class ActionModule(ActionBase):
         else:
             msg = "TARVO: nothing to do for caller %s" % caller
         dependants = ", ".join("%s %s" % (d["caller"], d["version"] or "") for d in after.get("dependants", []))
-        msg += ". Installed: %s in %s, dependants: %s" % (
-            after.get("version") or "nothing", after.get("install_dir") or "?", dependants or "none")
+        msg += ". %s: %s in %s, dependants: %s" % (
+            "Would leave" if check and reasons else "Installed", after.get("version") or "nothing", after.get("install_dir") or "?", dependants or "none")
         # Shown like a debug message, without -v.
         changed = bool(check and reasons) or comparable(after) != comparable(before)
         result.update(_ansible_verbose_always=True, msg=msg, changed=changed)
