@@ -154,17 +154,11 @@ const char* ruleName(InstallDirRule rule)
 size_t utf8Length(const std::string& text, size_t i)
 {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length;
-    uint32_t code;
-    if (c >= 0xc2 && c <= 0xdf) {
-        length = 2, code = c & 0x1f;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        length = 3, code = c & 0x0f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        length = 4, code = c & 0x07;
-    } else {
+    // The lead byte gives the length and the first bits of the code point.
+    size_t length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : 2;
+    if (c < 0xc2 || c > 0xf4)
         return 0;
-    }
+    uint32_t code = c & (0x7f >> length);
     if (i + length > text.size())
         return 0;
     for (size_t k = 1; k < length; ++k) {

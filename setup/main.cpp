@@ -22,6 +22,7 @@
 #include "qzprofile.h"
 #include "records.h"
 #include "removal.h"
+#include "runrecord.h"
 #include "treedir.h"
 #include "types.h"
 #include "versions.h"
@@ -148,6 +149,7 @@ int runRequest(int argc, char* argv[])
         return RESULT_FAILURE;
     }
     log_msg(MT_INFO, "Installation directory: %s\n", installDir.c_str());
+    noteRunInstallDir(installDir);
     if (!Check_InstallDir_Attr(installDir) || !recordDirIsSafe(installDir))
         return RESULT_FAILURE;
     removeRecordTemporaries(installDir);
@@ -238,8 +240,10 @@ int pseudo_main(int argc, char* argv[])
         // The lock comes first, so that a refused run leaves the running run's log alone.
         // A refusal has been reported by lock_file, which alone knows why.
         AutoLock lock(LOCK_FILE_PATH);
-        if (lock.gotLock)
+        if (lock.gotLock) {
             remove_temp_install_log_file();
+            noteRunProgram(TARVO_REMOVE_ONLY);
+        }
 
         if (!write_temp_qzprofile())
             log_msg(MT_ERROR, "Failed to extract qzprofile\n");
@@ -252,6 +256,8 @@ int pseudo_main(int argc, char* argv[])
             else if (g_opts.installMode != UNKNOWN)
                 log_msg(MT_ERROR, "Remove unsuccessful, return value is %d\n\n\n", RESULT_FAILURE);
         }
+        if (lock.gotLock)
+            recordRun(installModeName(g_opts.installMode), result);
         delete_temp_qzprofile();
     }
     fflush(stdout);

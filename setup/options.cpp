@@ -10,6 +10,7 @@
 #include "autolock.h"
 #include "log.h"
 #include "qzprofile.h"
+#include "runrecord.h"
 
 opts g_opts;
 
@@ -78,6 +79,7 @@ const char* setEnvName(SetEnv mode)
 // A discover-only run ends here, so it must clean up what the driver would have.
 [[noreturn]] void endDiscoverOnlyRun()
 {
+    recordRun("discover", 0);
     delete_temp_qzprofile();
     remove_lock(LOCK_FILE_PATH);
     fflush(stdout);
@@ -252,8 +254,8 @@ std::string fileNameOf(const std::string& appName)
 
 const char USAGE_FIRST[] = "Usage: %s <install|remove> caller=<CallerID> [options...]\n";
 const char* const USAGE_REST[] = {
-    "where: CallerID is the parent application that is installing TARVO, CallerID only accepts "
-    "alpha-numeric values\n",
+    ("where: CallerID is the parent application that is installing TARVO, CallerID only accepts "
+     "alpha-numeric values\n"),
     "options:\n",
     "       instdir=path   to set installation directory path (absolute)\n",
     "       verbose        to enable output of diagnoses messages\n",
