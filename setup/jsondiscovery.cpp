@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "environment.h"
+#include "homeowner.h"
 #include "installdir.h"
 #include "options.h"
 #include "qzprofile.h"
@@ -29,46 +29,10 @@ namespace {
 const int STATUS_FAILURE = 3;
 const char CURRENT_VERSION_KEY[] = "CurrentVersion";
 
-// Reads a regular file whole into lines, as the record readers split them; takes over fd.
-bool readRegular(int fd, std::vector<std::string>& lines)
-{
-    if (fd < 0)
-        return false;
-    struct stat st;
-    std::string content;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char buffer[65536];
-    while (ok) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        content.append(buffer, size_t(n));
-    }
-    close(fd);
-    lines.clear();
-    for (size_t start = 0; ok && start < content.size();) {
-        size_t end = content.find('\n', start);
-        if (end == std::string::npos)
-            end = content.size();
-        lines.push_back(content.substr(start, end - start));
-        start = end + 1;
-    }
-    return ok;
-}
-
 // A record file, reached through no link below the install directory; a FIFO never blocks.
 bool readRecord(const std::string& installDir, const char* name, std::vector<std::string>& lines)
 {
-    int dir = openTreeDir(installDir, RECORD_SUBDIR, false);
-    if (dir < 0)
-        return false;
-    int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    close(dir);
-    return readRegular(fd, lines);
+    return readLinesSilently(recordDir(installDir) + "/" + name, lines);
 }
 
 std::string trimmed(const std::string& text)
@@ -102,38 +66,16 @@ bool presentBelow(const std::string& installDir, const std::string& relPath)
     return present;
 }
 
-// Whether $HOME/.profile holds line. It is read with the file-system rights of the owner of $HOME, and
-// only when it is a regular file of one link that this owner or root owns.
+// Whether $HOME/.profile holds line, read with the rights of whoever controls $HOME, as the installer
+// edits it, and only when it is a regular file of one link.
 bool homeProfileHolds(const std::string& line)
 {
     const char* home = getenv("HOME");
-    int dir = home && *home ? open(home, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    struct stat ds;
-    if (dir < 0 || fstat(dir, &ds) != 0) {
-        if (dir >= 0)
-            close(dir);
+    if (!home || !*home)
         return false;
-    }
-    bool asOwner = geteuid() == 0 && ds.st_uid != 0;
-    int savedGid = asOwner ? setfsgid(ds.st_gid) : 0;
-    int savedUid = asOwner ? setfsuid(ds.st_uid) : 0;
-    int fd = openat(dir, ".profile", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat fs;
     std::vector<std::string> lines;
-    bool ok = fd >= 0 && fstat(fd, &fs) == 0 && fs.st_nlink == 1 && (fs.st_uid == ds.st_uid || fs.st_uid == 0);
-    if (ok)
-        ok = readRegular(fd, lines);
-    else if (fd >= 0)
-        close(fd);
-    if (asOwner) {
-        setfsuid(savedUid);
-        setfsgid(savedGid);
-    }
-    close(dir);
-    for (const std::string& held : lines)
-        if (ok && held == line)
-            return true;
-    return false;
+    return asOwnerOf(home, [&] { return readLinesSilently(std::string(home) + "/.profile", lines); }) &&
+           std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 const char* ruleName(InstallDirRule rule)
@@ -249,7 +191,7 @@ int runJsonDiscovery(int argc, char* argv[], bool removeOnly)
         readRecord(choice.installDir, FILES_DAT_NAME, filesDat);
 
     std::string json = "{\"kit_version\":" +
-                       jsonString(getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD));
+                       jsonString(thisKitVersion());
     json += ",\"install_dir\":" + (choice.usable ? jsonString(choice.installDir) : std::string("null"));
     json += ",\"rule\":" + jsonString(ruleName(choice.rule));
     json += ",\"installed\":" + jsonBool(installed);

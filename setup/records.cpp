@@ -187,7 +187,11 @@ bool replaceByPath(const std::string& path, const std::string& content, mode_t n
 
 }  // namespace
 
-bool readLines(const std::string& path, std::vector<std::string>& lines, int accessMode)
+namespace {
+
+// shownPath names a refused file in the log; empty, nothing is logged.
+bool readLinesShown(const std::string& path, std::vector<std::string>& lines, int accessMode,
+                    const std::string& shownPath)
 {
     lines.clear();
     std::string name;
@@ -195,7 +199,7 @@ bool readLines(const std::string& path, std::vector<std::string>& lines, int acc
     if (dir < 0)
         return false;
     struct stat st;
-    int fd = openRegularAt(dir, name, accessMode, st, path);
+    int fd = openRegularAt(dir, name, accessMode, st, shownPath);
     closeKeepingErrno(dir);
     if (fd < 0)
         return false;
@@ -225,6 +229,18 @@ bool readLines(const std::string& path, std::vector<std::string>& lines, int acc
         start = end + 1;
     }
     return true;
+}
+
+}  // namespace
+
+bool readLines(const std::string& path, std::vector<std::string>& lines, int accessMode)
+{
+    return readLinesShown(path, lines, accessMode, path);
+}
+
+bool readLinesSilently(const std::string& path, std::vector<std::string>& lines)
+{
+    return readLinesShown(path, lines, O_RDONLY, "");
 }
 
 int openParentDir(const std::string& path, std::string& name)
@@ -274,7 +290,8 @@ int openRegularAt(int dirFd, const std::string& name, int flags, struct stat& st
         return fd;
     if (fd >= 0)
         close(fd);
-    log_msg(MT_ERROR, "%s is %s; it is neither read nor written\n", shownPath.c_str(), refusal);
+    if (!shownPath.empty())
+        log_msg(MT_ERROR, "%s is %s; it is neither read nor written\n", shownPath.c_str(), refusal);
     errno = S_ISLNK(st.st_mode) ? ELOOP : EINVAL;
     return -1;
 }

@@ -29,6 +29,8 @@ int updateSectionInFilesDat(std::string fileName, const char* section_name,
 // On false errno is ENOENT only when nothing stands at the name (see openRegularAt). accessMode O_RDWR
 // also demands the right to write the file.
 bool readLines(const std::string& path, std::vector<std::string>& lines, int accessMode = 0 /* O_RDONLY */);
+// The same for reports that leave the log alone: a refused file is not logged.
+bool readLinesSilently(const std::string& path, std::vector<std::string>& lines);
 // Replaces a record file (.installdb, files.dat) through a synced temporary file and a rename,
 // so that a crash leaves either the old or the new content. Keeps the old owner and mode (0644 when new).
 bool replaceRecordFile(const std::string& path, const std::string& content);
@@ -47,7 +49,8 @@ bool recordFilesAreSafe(const std::string& installDir);
 int openParentDir(const std::string& path, std::string& name);
 // Opens name in dirFd (flags: access mode and O_APPEND) only when it is a regular file of one link,
 // never following a link nor waiting on a FIFO; st receives its status. -1 with errno: ENOENT when
-// nothing stands there; ELOOP or EINVAL for a refused file, whose refusal is logged naming shownPath.
+// nothing stands there; ELOOP or EINVAL for a refused file, whose refusal is logged naming shownPath
+// (when not empty).
 int openRegularAt(int dirFd, const std::string& name, int flags, struct stat& st, const std::string& shownPath);
 // Writes content to a new temporary beside name and renames it over name, within dirFd. The new file
 // takes owner and mode from old when given, else the mode newMode.

@@ -36,7 +36,7 @@ void sendRecord(const char* mode, int status)
                 " after=" + recordedVersion(g_installDir);
     else
         text += " instdir=none before=unknown after=unknown";
-    text += std::string(" kit=") + getVersionString(TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR, TARVO_VERSION_BUILD) +
+    text += std::string(" kit=") + thisKitVersion() +
             " program=" + (g_removeOnly ? "uninstaller" : "installer") + " result=" +
             (status == 0 ? "success" : "failure") + " status=" + std::to_string(status) +
             " uid=" + std::to_string(getuid());
