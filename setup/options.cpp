@@ -92,13 +92,8 @@ const char* setEnvName(SetEnv mode)
 // Opens a registry only when it is a plain file: a directory opens but reads nothing, a FIFO would block.
 FILE* openRegistry(const std::string& path)
 {
-    std::string name;
-    int dir = openParentDir(path, name);
-    if (dir < 0)
-        return nullptr;
     struct stat st;
-    int fd = openRegularAt(dir, name, O_RDONLY, st, path);
-    close(dir);
+    int fd = openRegularFile(path, O_RDONLY, st, path);
     FILE* file = fd < 0 ? nullptr : fdopen(fd, "r");
     if (!file && fd >= 0)
         close(fd);

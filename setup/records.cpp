@@ -194,13 +194,8 @@ bool readLinesShown(const std::string& path, std::vector<std::string>& lines, in
                     const std::string& shownPath)
 {
     lines.clear();
-    std::string name;
-    int dir = openParentDir(path, name);
-    if (dir < 0)
-        return false;
     struct stat st;
-    int fd = openRegularAt(dir, name, accessMode, st, shownPath);
-    closeKeepingErrno(dir);
+    int fd = openRegularFile(path, accessMode, st, shownPath);
     if (fd < 0)
         return false;
     std::string content;
@@ -241,6 +236,17 @@ bool readLines(const std::string& path, std::vector<std::string>& lines, int acc
 bool readLinesSilently(const std::string& path, std::vector<std::string>& lines)
 {
     return readLinesShown(path, lines, O_RDONLY, "");
+}
+
+int openRegularFile(const std::string& path, int flags, struct stat& st, const std::string& shownPath)
+{
+    std::string name;
+    int dir = openParentDir(path, name);
+    if (dir < 0)
+        return -1;
+    int fd = openRegularAt(dir, name, flags, st, shownPath);
+    closeKeepingErrno(dir);
+    return fd;
 }
 
 int openParentDir(const std::string& path, std::string& name)

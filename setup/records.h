@@ -52,6 +52,8 @@ int openParentDir(const std::string& path, std::string& name);
 // nothing stands there; ELOOP or EINVAL for a refused file, whose refusal is logged naming shownPath
 // (when not empty).
 int openRegularAt(int dirFd, const std::string& name, int flags, struct stat& st, const std::string& shownPath);
+// openParentDir and openRegularAt in one.
+int openRegularFile(const std::string& path, int flags, struct stat& st, const std::string& shownPath);
 // Writes content to a new temporary beside name and renames it over name, within dirFd. The new file
 // takes owner and mode from old when given, else the mode newMode.
 bool replaceAt(int dirFd, const std::string& name, const std::string& content, const struct stat* old,
