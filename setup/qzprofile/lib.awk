@@ -108,22 +108,20 @@ function sh_minimum(line, v) { return index(norm(line), ENVIRON["QZP_SH_MIN"] v 
 function csh_minimum(line, v) { return index(norm(line), ENVIRON["QZP_CSH_MIN"] v " != \"\" ) ) exit 0") > 0 }
 # Start and end lines of the shared file of kind QZP_KIND, wherever they stand in the line.
 function frame(line,   c) {
-    c = code(line)
+    c = code(line); c = c substr(line, length(c) + 1)
     if (SH) return index(c, "QZ_SECTION=${") || index(c, "QZ_ETC_QZPROFILE()") || index(c, "}; QZ_ETC_QZPROFILE")
     return index(c, "setenv QZ_SECTION ") || index(c, "if ( ( $?QZ_SECTION )")
 }
 
-# Edit programs collect their result with out() and end with emit(): it
-# prints the result, or exits 9 without output when nothing changed, so the
-# file is left alone. (A failed redirection or a failed awk never gives 9.)
+# The edit program reads the file to change (and, named in QZP_AUX, a file it
+# only consults) and runs its stages over the lines L[1..n]: each stage
+# collects its result with out() and ends with commit().
+BEGIN { AUXF = ENVIRON["QZP_AUX"] }
+FILENAME == AUXF && AUXF != "" { A[++na] = $0; next }
 { L[++n] = $0; ORIG[n] = $0 }
 function out(s) { OUT[++NOUT] = s }
-function emit(   i) {
-    if (NOUT == n) {
-        i = 1
-        while (i <= n && OUT[i] == ORIG[i]) i++
-        if (i > n) exit 9
-    }
-    for (i = 1; i <= NOUT; i++) print OUT[i]
-    exit 0
+function commit(   i) {
+    for (i = 1; i <= NOUT; i++) L[i] = OUT[i]
+    n = NOUT; NOUT = 0
+    split("", D); split("", KEEP); split("", F)
 }
