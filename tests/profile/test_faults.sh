@@ -64,6 +64,43 @@ for SH in $SHELLS; do
 
 done
 
+# Root with HOME in a directory that uid 65534 owns (su without -, sudo -E). That user plants a link at .profile, or,
+# watching with inotify, swaps a link to a root-only file in for every new name there and one to a root-owned shell in
+# for .profile once it changes. Root leaves that .profile alone: the file and the shell keep bytes, owner and mode.
+U=/opt/home-u
+mkdir -m 755 $U && chown 65534:65534 $U && cp /etc/shadow /opt/secret && chmod 600 /opt/secret && install -m 755 /bin/true /opt/shell
+guarded() { stat -c '%n %a %u %s' /opt/secret /opt/shell; md5sum /opt/secret /opt/shell; }
+as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+ATTACKER='import ctypes, os, sys
+fd = ctypes.CDLL(None).inotify_init()
+ctypes.CDLL(None).inotify_add_watch(fd, sys.argv[1].encode(), 0x100 | 0x80 | 0x8 | 0x4)   # create, moved to, close write, attrib
+print("ready", flush=True)
+profile_swapped = False
+while True:
+    buf, at = os.read(fd, 65536), 0
+    while at < len(buf):
+        size = int.from_bytes(buf[at + 12:at + 16], sys.byteorder)
+        name, at = buf[at + 16:at + 16 + size].rstrip(b"\0").decode(), at + 16 + size
+        if name == ".stop":
+            sys.exit(0)
+        if name.startswith(".swap") or name == ".profile" and profile_swapped:
+            continue
+        profile_swapped |= name == ".profile"
+        os.symlink("/opt/shell" if name == ".profile" else "/opt/secret", sys.argv[1] + "/.swap")
+        os.rename(sys.argv[1] + "/.swap", sys.argv[1] + "/" + name)'
+before=$(guarded)
+# Each run's guarded state is kept, since a delete that wrote through could put the old bytes back.
+set_and_delete() { for SH in $SHELLS; do HOME=$U qzp -s V x; guarded; HOME=$U qzp -d V; guarded; done; }
+as_user ln -s /opt/secret $U/.profile
+expect_eq "root, HOME a user's, .profile a link" "$(set_and_delete | sort -u; readlink $U/.profile)" "$(sort -u <<<"$before")$NL/opt/secret"
+rm $U/.profile && as_user sh -c "echo PS1=x >$U/.profile && chmod 4755 $U/.profile"
+exec {watch}< <(as_user /usr/bin/python3 -c "$ATTACKER" $U)
+read -r -u $watch ready && check "the attacker watches" test "$ready" = ready
+states=$(set_and_delete | sort -u)
+touch $U/.stop && cat <&$watch
+expect_eq "root, HOME a user's, that user racing" "$states$NL$(stat -c '%a %U %F' $U/.profile; cat $U/.profile)" \
+    "$(sort -u <<<"$before")${NL}4755 nobody regular file${NL}PS1=x"
+
 # An open refused anywhere in a run (the Nth open of every process, after the four that start the shell and
 # read the script) ends it with exit 8 and every file as it was, or it succeeds, silently either way; a clean
 # rerun then gives what a clean run gives. (The scratch directory may stay when its removal is refused.)
