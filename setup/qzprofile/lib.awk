@@ -26,12 +26,30 @@ function code(s,   out, i, n, c, q, p) {
             else out = out "\001"
             p = c; continue
         }
-        if (c == "#" && index(" \t;&|()", p)) return out
+        if (c == "#" && index(" \t;&|()", p)) return subst_blanked(out)
         if (c == "\\" && i < n) { out = out "\001\001"; i++; p = "\001"; continue }
         if (c == "\047" || c == "\"") q = c
         out = out c; p = c
     }
-    return out
+    return subst_blanked(out)
+}
+# A command substitution is one piece of its word: "$(...)" and "`...`"
+# become \001 as well, so that nothing inside is taken for an operator.
+function subst_blanked(s,   i, j, d, c, n, r) {
+    n = length(s); r = ""
+    for (i = 1; i <= n; i++) {
+        c = substr(s, i, 1)
+        if (c == "$" && substr(s, i + 1, 1) == "(") {
+            d = 0
+            for (j = i + 1; j <= n; j++) { c = substr(s, j, 1); if (c == "(") d++; else if (c == ")" && --d == 0) break }
+        } else if (c == "`") {
+            j = index(substr(s, i + 1), "`"); j = j ? i + j : n
+        } else { r = r c; continue }
+        if (j > n) j = n
+        for (; i <= j; i++) r = r "\001"
+        i--
+    }
+    return r
 }
 # Position of the first assignment "v=" in the code of the line, else 0. It
 # starts a word: in "W=v=1" only W is assigned.

@@ -149,7 +149,8 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     clean_machine
     printf '%s\n' 'if [ -z "$QZSHCOMP" ]; then' '    QZSHCOMP=/opt/admin; export QZSHCOMP' 'fi' 'if [ -d /opt ]; then' '    QZSHCOMP=/opt/a' \
         'elif [ -d /srv ]; then' '    QZSHCOMP=/opt/b' 'else' '    QZSHCOMP=/opt/c' 'fi' 'case "$HOME" in' '    /*) QZSHCOMP=/opt/d' \
-        '        ;;' 'esac' 'qzt_f() {' '    QZSHCOMP=/opt/f' '}' 'if [ -z "$QZSHCOMP" ]; then QZSHCOMP=/opt/g; export QZSHCOMP; fi' >>/etc/profile
+        '        ;;' 'esac' 'qzt_f() {' '    QZSHCOMP=/opt/f' '}' 'if [ -z "$QZSHCOMP" ]; then QZSHCOMP=/opt/g; export QZSHCOMP; fi' \
+        'if true; then QZSHCOMP=$(echo /opt/h)' 'fi' >>/etc/profile
     for step in "-s QZSHCOMP /opt/x" "-d QZSHCOMP"; do
         eval "qzp $step"
         expect_eq "$SH: [$step] over an administrator's blocks" "$(dash -n /etc/profile && bash -n /etc/profile && echo parses; grep -c /opt/ /etc/profile)" "parses${NL}0"

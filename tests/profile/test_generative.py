@@ -64,7 +64,7 @@ def admin_blocks(v):
              f'    {v}=/opt/c', 'fi'],
             ['case "$FRN" in', f'    frn) {v}=/opt/arm ;;', '    other)', f'        {v}=/opt/other', '        ;;', 'esac'],
             [f'qzt_setup() {{', f'    {v}=~/fn; export {v}', '}', f'[ -n "${{{v}:-}}" ] || {v}="$HOME/x"'],
-            ['for qzt_i in 1; do', f'    {v}=/opt/loop', 'done']]
+            ['for qzt_i in 1; do', f'    {v}=/opt/loop', 'done'], [f'if true; then {v}=$(echo /opt/subst)', 'fi']]
 
 
 def expand(value, csh):
