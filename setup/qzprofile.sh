@@ -107,7 +107,6 @@ qzp_awk() {
 qzp_finish() {
     trap '' HUP INT TERM
     [ "$1" = 0 ] || qzp_rollback
-    QZP_JN=0
     qzp_drop_scratch
     exit "$1"
 }
@@ -150,12 +149,13 @@ qzp_stat() {
         IFS=' '
         # shellcheck disable=SC2086 # the fields of the ls line
         set -- $QZP_L
-        QZP_PERM=$1 QZP_LINKS=$2 QZP_UID=$3 QZP_GID=$4
-        break
+        QZP_PERM=$1 QZP_LINKS=$2 QZP_UID=$3 QZP_GID=$4 IFS=$QZP_OLDIFS
+        set +f
+        return 0
     done
     IFS=$QZP_OLDIFS
     set +f
-    [ -n "$QZP_PERM" ]
+    return 1
 }
 
 # qzp_usable FILE: a login file that may be read and changed: a regular file
@@ -430,7 +430,6 @@ qzp_edit_login() {
 # qzp_edit_shared FILE STAGES [frame]: a shared file; "frame" asks whether
 # the result still defines something (QZP_SHARED_GONE=1 when not).
 qzp_edit_shared() {
-    QZP_SHARED_GONE=0
     if [ ! -e "$1" ] && [ ! -L "$1" ]; then
         QZP_SHARED_GONE=1
         case $2 in *block*) ;; *) return 0 ;; esac
@@ -651,10 +650,8 @@ qzp_do_delete() {
         for QZP_SN in "$@"; do
             QZP_I=$((QZP_I + 1))
             [ $QZP_I -gt $((QZP_NNAMES + 1)) ] || continue
-            if [ $QZP_NNAMES = 0 ]; then
-                QZP_SHST="$QZP_SHST${QZP_NL}rmsh  $QZP_SN" QZP_CSHST="$QZP_CSHST${QZP_NL}rmcsh  $QZP_SN"
-                continue
-            fi
+            # No names: the section goes whole.
+            [ $QZP_NNAMES != 0 ] || QZP_SHST="$QZP_SHST${QZP_NL}rmsh  $QZP_SN" QZP_CSHST="$QZP_CSHST${QZP_NL}rmcsh  $QZP_SN"
             QZP_J=0
             for QZP_DV in "$@"; do
                 QZP_J=$((QZP_J + 1))
