@@ -292,7 +292,7 @@ qzp_commit() {
 }
 qzp_commit_kind() {
     QZP_ETC='' QZP_GONE='' QZP_K=$QZP_FROM
-    while [ "$QZP_K" -lt "$QZP_JN" ]; do
+    while [ "$QZP_K" != "$QZP_JN" ]; do
         QZP_K=$((QZP_K + 1))
         eval "QZP_F=\$QZP_JOURNAL_$QZP_K QZP_KIND=\$QZP_JKIND_$QZP_K QZP_B=\$QZP_JBAK_$QZP_K"
         case $1:$QZP_KIND in must:shared | must:must | may:may) ;; must:gone) QZP_GONE="$QZP_GONE$QZP_NL$QZP_F"; continue ;; *) continue ;; esac
@@ -495,8 +495,7 @@ qzp_check_section() {
 # Reads "-s V [value] [sh csh] [-section S | -private]" into QZP_SET_*.
 # Only the first seven arguments count; a section option must end the list.
 qzp_parse_set() {
-    [ $# -ge 2 ] || qzp_finish 3
-    QZP_SET_V=$2
+    QZP_SET_V=${2:-}
     qzp_valid_name "$QZP_SET_V" || qzp_finish 3
     QZP_N=$#
     [ "$QZP_N" -gt 7 ] && QZP_N=7

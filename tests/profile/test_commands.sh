@@ -12,7 +12,7 @@ for SH in $SHELLS; do
     clean_machine
     # Each case: the expected status, then the arguments.
     for args in 3 "3 -x" "3 -s" "3 -s 9V x" "3 -s V a b c d" "6 -s V" "3 -q" "3 -q A B" "3 -s V a -private x" \
-        "20 -s V a -section" "20 -s V a -section S x" "20 -s V a b c d -section S" "20 -d V -section" "21 -s V a -section -x" \
+        "20 -s V a -section" "20 -s V a -section S x" "20 -s V a b c d -section S" "3 -s V a b c d e -section S" "20 -d V -section" "21 -s V a -section -x" \
         "21 -s V a -section /x" "25 -s V a -section S -private" "25 -s V a -private -section S" "25 -s V a -section -private" \
         "7 -s QZP_X a" "7 -s QZNOLOG_flag a" "7 -s IFS a" "6 -s V ''" "3 -s V 'a${NL}b'" "21 -s V a -section 'S${NL}T'" \
         "21 -d V -section 'S$(printf '\r')'" "6 -s SET_V" "5 @ -s V x" "5 @ -d QZSHCOMP"; do
