@@ -33,15 +33,16 @@ function code(s,   out, i, n, c, q, p) {
     }
     return subst_blanked(out)
 }
-# A command substitution is one piece of its word: "$(...)" and "`...`"
-# become \001 as well, so that nothing inside is taken for an operator.
-function subst_blanked(s,   i, j, d, c, n, r) {
+# An expansion is one piece of its word: "$(...)", "`...`" and (unless
+# KEEP_BRACES is set) "${...}" become \001 as well, so that nothing inside is
+# taken for an operator, a brace or a name.
+function subst_blanked(s,   i, j, d, c, n, r, o, e) {
     n = length(s); r = ""
     for (i = 1; i <= n; i++) {
-        c = substr(s, i, 1)
-        if (c == "$" && substr(s, i + 1, 1) == "(") {
-            d = 0
-            for (j = i + 1; j <= n; j++) { c = substr(s, j, 1); if (c == "(") d++; else if (c == ")" && --d == 0) break }
+        c = substr(s, i, 1); o = substr(s, i + 1, 1)
+        if (c == "$" && (o == "(" || o == "{" && !KEEP_BRACES)) {
+            d = 0; e = o == "(" ? ")" : "}"
+            for (j = i + 1; j <= n; j++) { c = substr(s, j, 1); if (c == o) d++; else if (c == e && --d == 0) break }
         } else if (c == "`") {
             j = index(substr(s, i + 1), "`"); j = j ? i + j : n
         } else { r = r c; continue }
@@ -125,9 +126,12 @@ function csh_sect(line) { return split_sect(line, ENVIRON["QZP_CSH_IF"], ENVIRON
 function sh_minimum(line, v) { return index(norm(line), ENVIRON["QZP_SH_MIN"] v " ]") > 0 }
 function csh_minimum(line, v) { return index(norm(line), ENVIRON["QZP_CSH_MIN"] v " != \"\" ) ) exit 0") > 0 }
 # Start and end lines of the shared file of kind QZP_KIND, wherever they stand in the line.
-function frame(line,   c) {
-    c = code(line); c = c substr(line, length(c) + 1)
-    if (SH) return index(c, "QZ_SECTION=${") || index(c, "QZ_ETC_QZPROFILE()") || index(c, "}; QZ_ETC_QZPROFILE")
+# Commented ones count too; a value that holds the start text does not.
+function frame(line,   c, p) {
+    KEEP_BRACES = 1; c = code(line); KEEP_BRACES = 0
+    c = c substr(line, length(c) + 1)
+    if (SH) return (p = index(c, "QZ_SECTION=${")) && (p == 1 || index(" \t;#", substr(c, p - 1, 1))) \
+        || index(c, "QZ_ETC_QZPROFILE()") || index(c, "}; QZ_ETC_QZPROFILE")
     return index(c, "setenv QZ_SECTION ") || index(c, "if ( ( $?QZ_SECTION )")
 }
 

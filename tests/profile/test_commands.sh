@@ -161,11 +161,11 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_eq "$SH: is not written" "$(cat /etc/profile)" "$before"
 
     # Values are shell text: variables and "~" expand at login, a command substitution is taken literally and never
-    # run; the C shell expands only $HOME and "~", and reads other expansions literally.
+    # run; the C shell expands only $HOME and "~", and reads other expansions literally. Setting MYV leaves MYW's value.
     clean_machine && rm -f /tmp/ran
-    qzp -s MYV '$HOME/bin x' && qzp -s MYT '~/t' && qzp -s MYD '${NOPE:-dflt}' && qzp -s MYR '$(touch /tmp/ran)`touch /tmp/ran`'
+    qzp -s MYW '${HOME}MYV=1' && qzp -s MYV '$HOME/bin x' && qzp -s MYT '~/t' && qzp -s MYD '${NOPE:-dflt}' && qzp -s MYR '$(touch /tmp/ran)`touch /tmp/ran`'
     seen='env | grep "^MY" | sort | tr "\n" "|"; echo' run='$(touch /tmp/ran)`touch /tmp/ran`'
-    want="MYD=dflt|MYR=$run|MYT=$HOME/t|MYV=$HOME/bin x|"
+    want="MYD=dflt|MYR=$run|MYT=$HOME/t|MYV=$HOME/bin x|MYW=${HOME}MYV=1|"
     expect_eq "$SH: values at login" "$({ bash -lc "$seen"; dash -lc "$seen"; echo "$seen" | tcsh -l; } 2>&1 | grep ^MY; ls /tmp | grep -c "^ran$")" \
         "$want$NL$want$NL${want/dflt/\$\{NOPE:-dflt\}}${NL}0"
     expect_eq "$SH: queried as login shells see them" "$(qzp -q MYV; qzp -q MYR)" "$HOME/bin x$NL$run"

@@ -48,7 +48,13 @@ def gen_start(rng, pristine):
               + [l for i in order for l in csh[i] + rng.choice([[], [''], ['# QZT_B note']])])
     # /etc/profile: the machine's own lines, then foreign lines in random order.
     groups = [['# local settings'], ['XQZT_A=x; export XQZT_A'], ['export FRN_CR=crlf\r', '# dos line\r'], ['FRN=frn; export FRN']] + [['# ' + SOURCE[0]]] * (rng.random() < 0.3)
-    groups += rng.sample(admin_blocks(rng.choice(POOL)), rng.randint(0, 3))
+    # Blocks of an administrator around a variable the shared files leave alone; they stand until the utility sets
+    # or deletes that variable by name.
+    free = [v for v in POOL if model[v]['pub'] is None and not model[v]['secs']]
+    if free and rng.random() < 0.6:
+        v = rng.choice(free)
+        model[v]['etc'] = True
+        groups += rng.sample(admin_blocks(v), rng.randint(1, 3))
     write('/etc/profile', pristine['/etc/profile'] + [l for g in rng.sample(groups, len(groups)) for l in g] + SOURCE[:shared])
     if rng.random() < 0.5:
         write(HOME + '/.profile', ['# ~/.profile', 'FRN_H=home; export FRN_H'] + SOURCE[:shared])
@@ -73,10 +79,10 @@ def expand(value, csh):
     if '$(' in value or '`' in value or '$' not in value and '~' not in value:
         return value
     if csh:
-        rest = re.sub(r'\$(HOME|\{HOME\})(?![A-Za-z0-9_])', '', value)
-        if '$' in rest or re.search(r"['\"\\!`]", value):
+        home = r'\$(?:\{HOME\}|HOME(?![A-Za-z0-9_]))'
+        if '$' in re.sub(home, '', value) or re.search(r"['\"\\!`]", value):
             return value
-        return re.sub(r'\$\{?HOME\}?', HOME, HOME + value[1:] if re.match(r'~(/|$)', value) else value)
+        return re.sub(home, HOME, HOME + value[1:] if re.match(r'~(/|$)', value) else value)
     m = re.match(r'~([A-Za-z0-9_.:,+@%=-]*)(?=/|$)', value)
     if m and m.group(1) in ('', 'root'):
         value = (HOME if m.group(1) == '' else '/root') + value[m.end():]
@@ -122,10 +128,10 @@ def apply(model, argv):
     sects = argv[argv.index('-section') + 1:] if '-section' in argv else None
     for v, var in model.items():
         if argv[0] == '-s' and v == argv[1]:
-            var.update(touched=True, pub=None if sects else argv[2], secs=var['secs'] if sects else {})
+            var.update(touched=True, etc=False, pub=None if sects else argv[2], secs=var['secs'] if sects else {})
             var['secs'].update({s: argv[2] for s in sects or []})
         elif argv[0] == '-d' and sects is None and v in names:
-            var.update(touched=True, pub=None, secs={})
+            var.update(touched=True, etc=False, pub=None, secs={})
         elif argv[0] == '-d' and sects and (v in names or not names) and set(sects) & set(var['secs']):
             var.update(touched=True, secs={s: x for s, x in var['secs'].items() if s not in sects})
         elif argv[0] == '-q' and v == argv[1] and var.get('touched') and var['pub'] not in (None, START) and not var['secs'] \
@@ -159,6 +165,8 @@ def run_case(rng, utility, pristine, steps):
                 return done, got
             for v, var in [(v, model.get(v, {})) for v in POOL + FOREIGN]:
                 want = var['secs'].get(view.partition(' ')[2] or 'vorn', var['pub']) if var.get('touched') else START
+                if want is None and var.get('etc'):   # only the administrator's blocks define it
+                    want = START
                 if got[v] != (base[view][v] if want == START else want if want is None else expand(want, view.startswith('tcsh'))):
                     return done, f'{view} sees {v}={got[v]!r}, expected {want!r}'
     return done, None
