@@ -8,16 +8,64 @@ function plain(s,   i) {
         if (!index("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:,+@%=-", substr(s, i, 1))) return 0
     return 1
 }
-function shval(s,   r, i, c) {
-    if (plain(s)) return s
-    r = ""
-    for (i = 1; i <= length(s); i++) { c = substr(s, i, 1); if (index("$`\\\"", c)) r = r "\\"; r = r c }
-    return "\"" r "\""
+# A value is shell text: "$NAME", "${...}" and "~" expand at login. One that
+# would run a command ("$(" or a backquote) is written so that shells read it
+# literally. RUNS and EXPANDS tell which case a value is.
+function kind_of(s) {
+    RUNS = index(s, "$(") || index(s, "`")
+    EXPANDS = !RUNS && (index(s, "$") || index(s, "~"))
 }
-# C-shell double quotes do not stop "$", "`" or "!": such values go in single
-# quotes, where only "!" (history) needs a backslash.
-function cshval(s,   r, i, c) {
+# Length of the expansion "$NAME" or "${...}" at the start of s, else 0.
+function expansion(s,   i, d, c) {
+    if (match(s, /^\$[A-Za-z_][A-Za-z0-9_]*/)) return RLENGTH
+    if (substr(s, 1, 2) != "${") return 0
+    d = 0
+    for (i = 2; i <= length(s); i++) {
+        c = substr(s, i, 1)
+        if (c == "{") d++
+        else if (c == "}" && --d == 0) return i
+    }
+    return 0
+}
+function sq(s) { return "\047" replace(s, "\047", "\047\\\047\047") "\047" }
+function shval(s,   r, i, k, c) {
     if (plain(s)) return s
+    kind_of(s)
+    if (RUNS) return sq(s)
+    if (!EXPANDS) return "\"" replace(replace(s, "\\", "\\\\"), "\"", "\\\"") "\""
+    # Bare, every character that the shell would take for syntax escaped.
+    r = ""
+    for (i = 1; i <= length(s); i++) {
+        c = substr(s, i, 1)
+        if (c == "$" && (k = expansion(substr(s, i)))) { r = r substr(s, i, k); i += k - 1; continue }
+        if (c == "~" || plain(c)) r = r c
+        else r = r "\\" c
+    }
+    return r
+}
+# In the C shell, which stops reading at an undefined variable or an unknown
+# user, only "$HOME", "${HOME}" and a leading "~" or "~/" expand; a value with
+# other expansions is read literally there. C-shell double quotes do not
+# stop "$", "`" or "!": literal values go in single quotes, where only "!"
+# (history) needs a backslash.
+function cshval(s,   r, i, k, c, e, lit) {
+    if (plain(s)) return s
+    kind_of(s)
+    if (EXPANDS) {
+        r = ""; lit = 0
+        for (i = 1; i <= length(s) && !lit; i++) {
+            c = substr(s, i, 1)
+            if (c == "$") {
+                k = expansion(substr(s, i)); e = substr(s, i, k)
+                if (e == "$HOME" || e == "${HOME}") { r = r e; i += k - 1 }
+                else lit = 1
+            } else if (c == "~") r = r (i == 1 && (length(s) == 1 || substr(s, 2, 1) == "/") ? "" : "\\") c
+            else if (plain(c)) r = r c
+            else if (index("\047\"\\!`", c)) lit = 1
+            else r = r "\\" c
+        }
+        if (!lit) return r
+    }
     if (!index(s, "$") && !index(s, "`") && !index(s, "!") && !index(s, "\\") && !index(s, "\047") && !index(s, "\""))
         return "\"" s "\""
     r = ""
@@ -58,12 +106,12 @@ function block(   value, script) {
     if (S != "") out("endif")
     if (V == "QZSHCOMP") out(ENVIRON["QZP_CSH_MIN"] V " != \"\" ) ) exit 0")
 }
-END {
+function write_block(   i) {
     # A C-shell block of V in S that is still there stays as it is.
     if (!SH && S != "")
-        for (i = 1; i <= n; i++) if (csh_sect(L[i]) && SEC == S && VAR == V) exit 9
+        for (i = 1; i <= n; i++) if (csh_sect(L[i]) && SEC == S && VAR == V) return
     if (V != "QZSHCOMP") for (i = 1; i <= n; i++) out(L[i])
     block()
     if (V == "QZSHCOMP") for (i = 1; i <= n; i++) out(L[i])
-    emit()
+    commit()
 }

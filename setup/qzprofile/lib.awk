@@ -26,12 +26,31 @@ function code(s,   out, i, n, c, q, p) {
             else out = out "\001"
             p = c; continue
         }
-        if (c == "#" && index(" \t;&|()", p)) return out
+        if (c == "#" && index(" \t;&|()", p)) return subst_blanked(out)
         if (c == "\\" && i < n) { out = out "\001\001"; i++; p = "\001"; continue }
         if (c == "\047" || c == "\"") q = c
         out = out c; p = c
     }
-    return out
+    return subst_blanked(out)
+}
+# An expansion is one piece of its word: "$(...)", "`...`" and (unless
+# KEEP_BRACES is set) "${...}" become \001 as well, so that nothing inside is
+# taken for an operator, a brace or a name.
+function subst_blanked(s,   i, j, d, c, n, r, o, e) {
+    n = length(s); r = ""
+    for (i = 1; i <= n; i++) {
+        c = substr(s, i, 1); o = substr(s, i + 1, 1)
+        if (c == "$" && (o == "(" || o == "{" && !KEEP_BRACES)) {
+            d = 0; e = o == "(" ? ")" : "}"
+            for (j = i + 1; j <= n; j++) { c = substr(s, j, 1); if (c == o) d++; else if (c == e && --d == 0) break }
+        } else if (c == "`") {
+            j = index(substr(s, i + 1), "`"); j = j ? i + j : n
+        } else { r = r c; continue }
+        if (j > n) j = n
+        for (; i <= j; i++) r = r "\001"
+        i--
+    }
+    return r
 }
 # Position of the first assignment "v=" in the code of the line, else 0. It
 # starts a word: in "W=v=1" only W is assigned.
@@ -107,23 +126,24 @@ function csh_sect(line) { return split_sect(line, ENVIRON["QZP_CSH_IF"], ENVIRON
 function sh_minimum(line, v) { return index(norm(line), ENVIRON["QZP_SH_MIN"] v " ]") > 0 }
 function csh_minimum(line, v) { return index(norm(line), ENVIRON["QZP_CSH_MIN"] v " != \"\" ) ) exit 0") > 0 }
 # Start and end lines of the shared file of kind QZP_KIND, wherever they stand in the line.
-function frame(line,   c) {
-    c = code(line)
-    if (SH) return index(c, "QZ_SECTION=${") || index(c, "QZ_ETC_QZPROFILE()") || index(c, "}; QZ_ETC_QZPROFILE")
+# Commented ones count too; a value that holds the start text does not.
+function frame(line,   c, p) {
+    KEEP_BRACES = 1; c = code(line); KEEP_BRACES = 0
+    c = c substr(line, length(c) + 1)
+    if (SH) return (p = index(c, "QZ_SECTION=${")) && (p == 1 || index(" \t;#", substr(c, p - 1, 1))) \
+        || index(c, "QZ_ETC_QZPROFILE()") || index(c, "}; QZ_ETC_QZPROFILE")
     return index(c, "setenv QZ_SECTION ") || index(c, "if ( ( $?QZ_SECTION )")
 }
 
-# Edit programs collect their result with out() and end with emit(): it
-# prints the result, or exits 9 without output when nothing changed, so the
-# file is left alone. (A failed redirection or a failed awk never gives 9.)
+# The edit program reads the file to change (and, named in QZP_AUX, a file it
+# only consults) and runs its stages over the lines L[1..n]: each stage
+# collects its result with out() and ends with commit().
+BEGIN { AUXF = ENVIRON["QZP_AUX"] }
+FILENAME == AUXF && AUXF != "" { A[++na] = $0; next }
 { L[++n] = $0; ORIG[n] = $0 }
 function out(s) { OUT[++NOUT] = s }
-function emit(   i) {
-    if (NOUT == n) {
-        i = 1
-        while (i <= n && OUT[i] == ORIG[i]) i++
-        if (i > n) exit 9
-    }
-    for (i = 1; i <= NOUT; i++) print OUT[i]
-    exit 0
+function commit(   i) {
+    for (i = 1; i <= NOUT; i++) L[i] = OUT[i]
+    n = NOUT; NOUT = 0
+    split("", D); split("", KEEP); split("", F)
 }

@@ -12,7 +12,7 @@ for SH in $SHELLS; do
     clean_machine
     # Each case: the expected status, then the arguments.
     for args in 3 "3 -x" "3 -s" "3 -s 9V x" "3 -s V a b c d" "6 -s V" "3 -q" "3 -q A B" "3 -s V a -private x" \
-        "20 -s V a -section" "20 -s V a -section S x" "20 -s V a b c d -section S" "20 -d V -section" "21 -s V a -section -x" \
+        "20 -s V a -section" "20 -s V a -section S x" "20 -s V a b c d -section S" "3 -s V a b c d e -section S" "20 -d V -section" "21 -s V a -section -x" \
         "21 -s V a -section /x" "25 -s V a -section S -private" "25 -s V a -private -section S" "25 -s V a -section -private" \
         "7 -s QZP_X a" "7 -s QZNOLOG_flag a" "7 -s IFS a" "6 -s V ''" "3 -s V 'a${NL}b'" "21 -s V a -section 'S${NL}T'" \
         "21 -d V -section 'S$(printf '\r')'" "6 -s SET_V" "5 @ -s V x" "5 @ -d QZSHCOMP"; do
@@ -126,10 +126,11 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_status 0 "$SH: delete section W, then V" eval 'qzp -d -section W && qzp -d V NOT_THERE'
     expect_eq "$SH: only QZSHCOMP left" "$(grep -c -v -e QZ_SECTION -e QZ_ETC_QZPROFILE -e QZSHCOMP -e _flag -e _setu /etc/profile.QZ; grep -c ' [VW] ' /etc/csh_login.QZ)" "0${NL}0"
 
-    # -F rebuilds damaged start and end lines, empty lines and an end line that does not start its line, with the mode; a second -F changes nothing.
+    # -F rebuilds damaged start and end lines (commented ones too), empty lines and an end line that does not start its
+    # line, with the mode; a second -F changes nothing.
     good=$(cat /etc/profile.QZ)
     sed -i -e '1d' -e '/^}; QZ_ETC_QZPROFILE/d' -e '2a\\' /etc/profile.QZ
-    printf '%s\n' 'QZ_SECTION=${QZ_SECTION:-old}; export QZ_SECTION' '' ': ; }; QZ_ETC_QZPROFILE $QZ_SECTION' >>/etc/profile.QZ
+    printf '%s\n' 'QZ_SECTION=${QZ_SECTION:-old}; export QZ_SECTION' '' ': ; }; QZ_ETC_QZPROFILE $QZ_SECTION' '# QZ_SECTION=${1:-} of old' >>/etc/profile.QZ
     chmod 600 /etc/profile.QZ
     expect_eq "$SH: repaired" "$(qzp -F; echo $?; cat /etc/profile.QZ; stat -c %a /etc/profile.QZ)" "0$NL$good${NL}644"
     expect_eq "$SH: repair is stable" "$(qzp -F; cat /etc/profile.QZ)" "$good"
@@ -143,6 +144,32 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     qzp -s W w && qzp -s QZSHCOMP /opt/y -section S1 && qzp -d QZSHCOMP -section S1
     expect_eq "$SH: closing lines gone with QZSHCOMP" "$(grep -c -e QZSHCOMP -e _flag /etc/profile.QZ)" 0
 
+    # An administrator's blocks around QZSHCOMP keep parsing after a set and a delete: a body that would be left empty
+    # keeps a ":". An edit that would still break the file is not written.
+    clean_machine
+    printf '%s\n' 'if [ -z "$QZSHCOMP" ]; then' '    QZSHCOMP=/opt/admin; export QZSHCOMP' 'fi' 'if [ -d /opt ]; then' '    QZSHCOMP=/opt/a' \
+        'elif [ -d /srv ]; then' '    QZSHCOMP=/opt/b' 'else' '    QZSHCOMP=/opt/c' 'fi' 'case "$HOME" in' '    /*) QZSHCOMP=/opt/d' \
+        '        ;;' 'esac' 'qzt_f() {' '    QZSHCOMP=/opt/f' '}' 'if [ -z "$QZSHCOMP" ]; then QZSHCOMP=/opt/g; export QZSHCOMP; fi' \
+        'if true; then QZSHCOMP=$(echo /opt/h)' 'fi' >>/etc/profile
+    for step in "-s QZSHCOMP /opt/x" "-d QZSHCOMP"; do
+        eval "qzp $step"
+        expect_eq "$SH: [$step] over an administrator's blocks" "$(dash -n /etc/profile && bash -n /etc/profile && echo parses; grep -c /opt/ /etc/profile)" "parses${NL}0"
+    done
+    expect_eq "$SH: login shells read the whole file" "$(qzp -s QZSHCOMP /opt/x; dash -lc 'echo "$QZSHCOMP"')" /opt/x
+    printf '%s\n' 'if true; then \' 'QZSHCOMP=/opt/cont' 'fi' >>/etc/profile && before=$(cat /etc/profile)
+    expect_out "$SH: an edit that would break /etc/profile" "8:" qzp -d QZSHCOMP
+    expect_eq "$SH: is not written" "$(cat /etc/profile)" "$before"
+
+    # Values are shell text: variables and "~" expand at login, a command substitution is taken literally and never
+    # run; the C shell expands only $HOME and "~", and reads other expansions literally. Setting MYV leaves MYW's value.
+    clean_machine && rm -f /tmp/ran
+    qzp -s MYW '${HOME}MYV=1' && qzp -s MYV '$HOME/bin x' && qzp -s MYT '~/t' && qzp -s MYD '${NOPE:-dflt}' && qzp -s MYR '$(touch /tmp/ran)`touch /tmp/ran`'
+    seen='env | grep "^MY" | sort | tr "\n" "|"; echo' run='$(touch /tmp/ran)`touch /tmp/ran`'
+    want="MYD=dflt|MYR=$run|MYT=$HOME/t|MYV=$HOME/bin x|MYW=${HOME}MYV=1|"
+    expect_eq "$SH: values at login" "$({ bash -lc "$seen"; dash -lc "$seen"; echo "$seen" | tcsh -l; } 2>&1 | grep ^MY; ls /tmp | grep -c "^ran$")" \
+        "$want$NL$want$NL${want/dflt/\$\{NOPE:-dflt\}}${NL}0"
+    expect_eq "$SH: queried as login shells see them" "$(qzp -q MYV; qzp -q MYR)" "$HOME/bin x$NL$run"
+
     # An installed copy takes over, unless overridden or already delegated to.
     clean_machine && qzp -s QZSHCOMP /opt/x && mkdir -p /opt/x/csutils/bin
     printf '#!/bin/sh\necho "delegate $QZPROFILE_RUNONCE $*"\nexit 42\n' >/opt/x/csutils/bin/qzprofile
@@ -150,5 +177,14 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_out "$SH: run once" "0:/opt/x" env QZPROFILE_RUNONCE=1 "$SH" "$QZP" -q QZSHCOMP
     expect_out "$SH: override" "0:/opt/x/lib" eval 'QZPROFILE_OVERRIDE=1 qzp -s QZLIB /opt/x/lib && QZPROFILE_OVERRIDE=1 qzp -q QZLIB'
     rm -rf /opt/x
+done
+
+# A first install with env=all, and its forced removal, start at most 45 processes each, counting the installer and
+# every run of the utility.
+clean_machine
+for mode in install forceremove; do
+    strace -f -qq -e trace=execve -e signal=none -o /tmp/execs "$KIT" $mode caller=A env=all
+    n=$(grep -c 'execve.*= 0$' /tmp/execs)
+    check "$mode env=all starts $n processes" test "$n" -le 45
 done
 finish

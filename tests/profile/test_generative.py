@@ -1,15 +1,15 @@
 #!/usr/bin/env python3
-# Random starting profile files, then random steps of the utility (dash with mawk, bash with gawk, only the tools it may
-# rely on, an unprivileged attacker planting links in /tmp), each checked against what login shells and shells sourcing
-# section S1 see (so every file parses, and every block's end is found: each section test is false in one of them), lines
-# kept and files left behind. Arguments SEED COUNT STEPS rerun cases by hand.
-import os, random, re, shutil, subprocess, sys
+# Random starting profile files, administrators' blocks included, then random steps of the utility (dash with mawk, bash
+# with gawk, only the tools it may rely on, an unprivileged attacker watching /tmp to plant links), each checked against
+# what login shells and shells sourcing section S1 see (so every file parses, and every block's end is found: each section
+# test is false in one of them), lines kept and files left behind. Arguments SEED COUNT STEPS rerun cases by hand.
+import ctypes, os, random, re, shutil, subprocess, sys
 
 POOL, FOREIGN, SECTIONS = ['QZSHCOMP', 'QZT_A', 'QZT_AB', 'QZT_B'], ['FRN', 'FRN_CR', 'XQZT_A', 'FRN_H'], ['vorn', 'S1', 'S2']
 VIEWS = ['bash', 'dash', 'tcsh', 'dash S1', 'tcsh S1']
 # Pieces of set values: everything a shell or a pattern could trip on.
 PIECES = ['/opt/x', 'a b', '$HOME', '$(id)', '`id`', 'a\\b', "it's", 'bang!', '#c', 'x;y', 'x; fi; y', '~', '~root/t',
-          '$1', '${QZT_A}', 'a  b', '&|*[x]{a,b}', '%s', 'QZT_B=1', 'q"uo"te', 'QZSHCOMP=/bad']
+          '$1', '${HOME}', '${QZT_NOPE:-dflt}', 'a  b', '&|*[x]{a,b}', '%s', 'QZT_B=1', 'q"uo"te', 'QZSHCOMP=/bad']
 # Values as an older utility or an administrator wrote them (the C shell's words escape "!").
 START_VALUES = ['/opt/p', '"/opt/my dir"', '"$HOME/q"', '~/t', '"a #b"', '"x; fi; y"', '"it\'s"', "'bang!'"]
 SOURCE = ['test -r /etc/profile.QZ && { QZ_SECTION=vorn; export QZ_SECTION; . /etc/profile.QZ; unset QZ_SECTION; } # Added by Qorzel',
@@ -48,11 +48,46 @@ def gen_start(rng, pristine):
               + [l for i in order for l in csh[i] + rng.choice([[], [''], ['# QZT_B note']])])
     # /etc/profile: the machine's own lines, then foreign lines in random order.
     groups = [['# local settings'], ['XQZT_A=x; export XQZT_A'], ['export FRN_CR=crlf\r', '# dos line\r'], ['FRN=frn; export FRN']] + [['# ' + SOURCE[0]]] * (rng.random() < 0.3)
+    # Blocks of an administrator around a variable the shared files leave alone; they stand until the utility sets
+    # or deletes that variable by name.
+    free = [v for v in POOL if model[v]['pub'] is None and not model[v]['secs']]
+    if free and rng.random() < 0.6:
+        v = rng.choice(free)
+        model[v]['etc'] = True
+        groups += rng.sample(admin_blocks(v), rng.randint(1, 3))
     write('/etc/profile', pristine['/etc/profile'] + [l for g in rng.sample(groups, len(groups)) for l in g] + SOURCE[:shared])
     if rng.random() < 0.5:
         write(HOME + '/.profile', ['# ~/.profile', 'FRN_H=home; export FRN_H'] + SOURCE[:shared])
     write('/etc/csh.login', pristine['/etc/csh.login'] + SOURCE[1:1 + shared])
     return model
+
+
+def admin_blocks(v):
+    """Blocks an administrator writes around a variable: each leaves FRN as it was, whatever happens to v."""
+    return [[f'if [ -z "${v}" ]; then', f'    {v}=/opt/admin; export {v}', 'fi'],
+            [f'if [ -z "${v}" ]; then {v}=/opt/guard; export {v}; fi'],
+            ['if [ -d /nonexistent ]; then', f'    {v}=/opt/a', 'elif [ -d /nonexistent2 ]; then', f'    {v}=/opt/b', 'else',
+             f'    {v}=/opt/c', 'fi'],
+            ['case "$FRN" in', f'    frn) {v}=/opt/arm ;;', '    other)', f'        {v}=/opt/other', '        ;;', 'esac'],
+            [f'qzt_setup() {{', f'    {v}=~/fn; export {v}', '}', f'[ -n "${{{v}:-}}" ] || {v}="$HOME/x"'],
+            ['for qzt_i in 1; do', f'    {v}=/opt/loop', 'done'], [f'if true; then {v}=$(echo /opt/subst)', 'fi']]
+
+
+def expand(value, csh):
+    """What a login shell makes of a value set by the utility: shell text, except that command substitution is taken
+    literally; the C shell expands only $HOME, ${HOME} and a leading ~ or ~/."""
+    if '$(' in value or '`' in value or '$' not in value and '~' not in value:
+        return value
+    if csh:
+        home = r'\$(?:\{HOME\}|HOME(?![A-Za-z0-9_]))'
+        if '$' in re.sub(home, '', value) or re.search(r"['\"\\!`]", value):
+            return value
+        return re.sub(home, HOME, HOME + value[1:] if re.match(r'~(/|$)', value) else value)
+    m = re.match(r'~([A-Za-z0-9_.:,+@%=-]*)(?=/|$)', value)
+    if m and m.group(1) in ('', 'root'):
+        value = (HOME if m.group(1) == '' else '/root') + value[m.end():]
+    return re.sub(r'\$\{QZT_NOPE:-dflt\}|\$\{(HOME)\}|\$([A-Za-z_][A-Za-z0-9_]*)',
+                  lambda x: 'dflt' if x.group(0).startswith('${Q') else HOME if 'HOME' in (x.group(1), x.group(2)) else '', value)
 
 
 def run(cmd, stdin=None, env=ENV):
@@ -93,15 +128,15 @@ def apply(model, argv):
     sects = argv[argv.index('-section') + 1:] if '-section' in argv else None
     for v, var in model.items():
         if argv[0] == '-s' and v == argv[1]:
-            var.update(touched=True, pub=None if sects else argv[2], secs=var['secs'] if sects else {})
+            var.update(touched=True, etc=False, pub=None if sects else argv[2], secs=var['secs'] if sects else {})
             var['secs'].update({s: argv[2] for s in sects or []})
         elif argv[0] == '-d' and sects is None and v in names:
-            var.update(touched=True, pub=None, secs={})
+            var.update(touched=True, etc=False, pub=None, secs={})
         elif argv[0] == '-d' and sects and (v in names or not names) and set(sects) & set(var['secs']):
             var.update(touched=True, secs={s: x for s, x in var['secs'].items() if s not in sects})
         elif argv[0] == '-q' and v == argv[1] and var.get('touched') and var['pub'] not in (None, START) and not var['secs'] \
                 and not re.search(r'`|\$\(', var['pub']):
-            return 0, var['pub'].encode() + b'\n', b''
+            return 0, expand(var['pub'], False).encode() + b'\n', b''
 
 
 def run_case(rng, utility, pristine, steps):
@@ -130,25 +165,35 @@ def run_case(rng, utility, pristine, steps):
                 return done, got
             for v, var in [(v, model.get(v, {})) for v in POOL + FOREIGN]:
                 want = var['secs'].get(view.partition(' ')[2] or 'vorn', var['pub']) if var.get('touched') else START
-                if got[v] != (base[view][v] if want == START else want):
+                if want is None and var.get('etc'):   # only the administrator's blocks define it
+                    want = START
+                if got[v] != (base[view][v] if want == START else want if want is None else expand(want, view.startswith('tcsh'))):
                     return done, f'{view} sees {v}={got[v]!r}, expected {want!r}'
     return done, None
 
 
 def attack():
-    """Links every name that leaves /tmp, and the scratch names in every new directory there, to a root-only file."""
+    """Watches /tmp with inotify and links every name that appears or leaves there, and the names inside every new
+    directory, to a root-only file; blocks between events, and ends with the test."""
     os.setgid(65534), os.setuid(65534)
-    parent, planted, seen = os.getppid(), 0, set(os.listdir('/tmp'))
-    others = seen
-    while os.getppid() == parent and not os.path.exists('/opt/stop'):   # stops with the test, whatever ends it
-        now = set(os.listdir('/tmp'))
-        for name in ['/tmp/' + n for n in seen - now - others] + [f'/tmp/{d}/{n}' for d in now - others for n in ('edit', 'old.1', 'new')]:
-            try:
-                planted += os.symlink('/opt/secret', name) or 1
-            except OSError:
-                pass
-        seen = seen | now
-    os._exit(planted > 0)
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init()
+    libc.inotify_add_watch(fd, b'/tmp', 0x100 | 0x200 | 0x40 | 0x80)   # create, delete, moved from/to
+    os.write(1, b'ready\n')
+    mine = set()
+    while not os.path.exists('/opt/stop'):
+        buf, at = os.read(fd, 65536), 0
+        while at < len(buf):
+            wd, mask, cookie, size = ctypes.c_int.from_buffer_copy(buf, at).value, *[ctypes.c_uint32.from_buffer_copy(buf, at + k).value for k in (4, 8, 12)]
+            name, at = buf[at + 16:at + 16 + size].rstrip(b'\0').decode(), at + 16 + size
+            if not name or name in mine or name.startswith('.stop'):
+                continue
+            for target in ['/tmp/' + name] + [f'/tmp/{name}/{n}' for n in ('edit', 'old.1', 'new')] * bool(mask & 0x40000000):
+                try:
+                    os.symlink('/opt/secret', target), mine.add(os.path.basename(target))
+                except OSError:
+                    pass
+    os._exit(0)
 
 
 # The shared fixture binds the awk that goes with the shell and keeps the machine's login files.
@@ -158,7 +203,9 @@ seed, count, steps = ([int(a) for a in sys.argv[1:]] + [1, 6, 8][len(sys.argv) -
 subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'gen-opt', '/opt'], check=True)
 shutil.copy('/etc/shadow', '/opt/secret'), os.chmod('/opt/secret', 0o600), shutil.copy('/opt/secret', '/opt/secret.orig')
 subprocess.run(['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups', 'sh', '-c', 'echo mine >/tmp/mine.keep'], check=True)
-attacker, failures = os.fork() or attack(), 0
+ready, to_parent = os.pipe()
+attacker, failures = os.fork() or (os.dup2(to_parent, 1), attack()), 0
+os.read(ready, 6)   # the watch is in place
 os.mkdir('/opt/tools')
 for t in 'sed grep egrep awk cut sort expr ls cp mv rm chmod cat mktemp id uname basename dirname dash bash'.split():
     os.symlink(shutil.which(t), '/opt/tools/' + t)
@@ -171,8 +218,9 @@ for shell in ['dash', 'bash']:
             failures += 1
             print(f'FAIL ({lines[0]}, seed {seed}, case {case}): {problem}\n  steps: {done}', file=sys.stderr)
 open('/opt/stop', 'w').close()
-planted = os.waitpid(attacker, 0)[1] >> 8
+open('/tmp/.stop', 'w').close()   # wakes the attacker
+attacked = os.waitpid(attacker, 0)[1] == 0
 kept = open('/opt/secret', 'rb').read() == open('/opt/secret.orig', 'rb').read() and os.stat('/opt/secret').st_mode & 0o777 == 0o600 \
     and open('/tmp/mine.keep').read() == 'mine\n'
-print(f'{failures} cases failed; the attacker planted links: {bool(planted)}; the root-only file and other users\' files stayed: {kept}')
-sys.exit(1 if failures or not planted or not kept else 0)
+print(f'{failures} cases failed; the attacker watched to the end: {attacked}; the root-only file and other users\' files stayed: {kept}')
+sys.exit(1 if failures or not attacked or not kept else 0)
