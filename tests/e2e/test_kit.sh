@@ -8,7 +8,6 @@ build() { "$TOOL" build --program "$W/prog" --manifest "$W/r/manifest" --out "$W
 # The built kit verifies and lists its version (the one the tool was built with), then the seven
 # paths in order (its offsets serve expect_installed).
 VERSION=$("$TOOL" --version | sed -n 's/^tarvo_kit \([0-9]*\.[0-9]*\.[0-9]*\)$/\1/p')
-check "--version names the version" test -n "$VERSION"
 check "built kit verifies" "$TOOL" verify "$KIT" > "$W/out"
 check "verify names the version" [ "$(head -1 "$W/out")" = "version $VERSION" ]
 check "list shows the version, then the seven paths in order" \
@@ -64,10 +63,6 @@ a '..' inside a name|$R/lib/libx..so	src|"$R/lib/libx..so" holds ".."
 a file name starting with pk.|$R/lib/pk.x.so	src|"$R/lib/pk.x.so" has a component that begins with "pk."
 a record file|$R/.installdb	src|names a record file
 an obsolete library|$R/lib/libcryptocme.so	src|names an obsolete file that an upgrade deletes
-an absolute path|/$R/a.so	src
-a ';'|$R/a;b.so	src
-a blank|$R/a b.so	src
-the record directory itself|$R/	src
 a missing source|$R/b.so	nosuch
 a duplicate path|$R/ok.so	src|"$R/ok.so" is listed twice (lines 1 and 2)
 a line without a tab|$R/b.so src
