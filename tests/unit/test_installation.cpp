@@ -31,10 +31,10 @@ TEST(Versions, OnlyThreeDecimalPartsUpTo1000MakeAVersion)
         EXPECT_EQ(getVersionValue(bad), NO_VERSION) << bad;
 }
 
-Names names(const FileCollection& fc)
+Names names(const std::vector<FileResource>& files)
 {
     Names out;
-    for (const FileResource& f : fc.files)
+    for (const FileResource& f : files)
         out.push_back(f.destFilename);
     return out;
 }
@@ -48,7 +48,7 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     const std::string dir = freshDir("records") + "/TARVO", db = installDbPath(dir), dat = filesDatPath(dir);
     std::string version;
     uint64_t value = 0;
-    FileCollection fc;
+    FileCollection fc, zip{{{"a/lib.so", "", 10}, {"lib/new.so", "", 20}, {"lib/new.so", "", 30}}, "", 0};
     EXPECT_EQ(getExistingVersion(version, &value, dir), 1);  // nothing installed
     EXPECT_EQ(getNumExistingDependencies(dir), -1);
     EXPECT_FALSE(addDependency(dir));
@@ -78,12 +78,10 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
                    "*#*#*#*#*#-Environment\nafter/it\n");
     fc.files.push_back(FileResource{"kept", "", 0});
     EXPECT_TRUE(readInstalledFilesLog(dir, fc));
-    EXPECT_EQ(names(fc), (Names{"kept", "TARVO5/a/lib.so", "TARVO5/b/cfg", "TARVO5/u"}));
+    EXPECT_EQ(names(fc.files), (Names{"kept", "TARVO5/a/lib.so", "TARVO5/b/cfg", "TARVO5/u"}));
     // Payload entries come in only when no recorded name contains them.
-    FileCollection zip;
-    zip.files = {{"a/lib.so", "", 10}, {"lib/new.so", "", 20}, {"lib/new.so", "", 30}};
     ComposeAllFileCollection(zip, fc);
-    EXPECT_EQ(names(fc), (Names{"kept", "TARVO5/a/lib.so", "TARVO5/b/cfg", "TARVO5/u", "lib/new.so"}));
+    EXPECT_EQ(names(fc.files), (Names{"kept", "TARVO5/a/lib.so", "TARVO5/b/cfg", "TARVO5/u", "lib/new.so"}));
 
     // ".." anywhere: the log was tampered with, and nothing after it is taken.
     resetOptions();
@@ -91,7 +89,7 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     bool illegal = false;
     FileCollection tampered;
     EXPECT_FALSE(readInstalledFilesLog(dir, tampered, &illegal));
-    EXPECT_TRUE(illegal && names(tampered) == Names{"first/file"});
+    EXPECT_TRUE(illegal && names(tampered.files) == Names{"first/file"});
     EXPECT_EQ(readFile(LOG_FILE_PATH), "The installed files log contains an illegal path. This file may have been "
                                        "altered with malicious intent. Exiting.\n");
 
@@ -112,20 +110,17 @@ TEST(Installation, AnUpgradeDeletesOnlyRegularFilesTheKitLacksAndKeepsListedWhat
          {"lib/new.so", "lib/gone.so", "old/sub/gone.cfg", "busy/gone", "busy/user", FILES_DAT_NAME, INSTALLDB_NAME})
         writeFile(rec + "/" + f, "x");
     ASSERT_EQ(mkfifo((rec + "/lib/fifo").c_str(), 0600), 0);
-    FileCollection log, zip;
-    zip.files = {{r + "/lib/new.so", "", 1}};
+    FileCollection log, zip{{{r + "/lib/new.so", "", 1}}, "", 0};
     // However a log spells them, the kit's own files, the records and legacy libraries are never dropped.
     for (const char* f : {"/lib/new.so", "//lib//new.so", "/files.dat", "//.installdb", "/lib/gone.so", "/lib/gone.so/",
                           "/old/sub/gone.cfg", "/busy/gone", "/lib/fifo", "/absent/x"})
         log.files.push_back({r + f, "", 0});
     log.files.push_back({"/liborvan2.3.1.so", "", 0});
-    FileCollection dropped, remaining;
-    dropped.files = droppedFiles(log, zip);
+    const std::vector<FileResource> dropped = droppedFiles(log, zip);
     EXPECT_EQ(names(dropped), (Names{r + "/lib/gone.so", r + "/old/sub/gone.cfg", r + "/busy/gone", r + "/lib/fifo",
                                      r + "/absent/x"}));
     // A FIFO is no file of ours; busy/ still holds a user's file: both stay listed for a removal to report.
-    remaining.files = removeDroppedFiles(dir, dropped.files, zip);
-    EXPECT_EQ(names(remaining), (Names{r + "/busy/gone", r + "/lib/fifo"}));
+    EXPECT_EQ(names(removeDroppedFiles(dir, dropped, zip)), (Names{r + "/busy/gone", r + "/lib/fifo"}));
     for (const char* gone : {"lib/gone.so", "old", "busy/gone"})
         EXPECT_FALSE(exists(rec + "/" + gone)) << gone;
     for (const char* kept : {"lib/new.so", "lib/fifo", "busy/user", FILES_DAT_NAME, INSTALLDB_NAME})

@@ -56,7 +56,6 @@ TEST(Log, PlantedLinkOrFifoAtItsNameIsNeverWritten)
     close(reader);
 }
 
-// The log holds exactly the message; the console only with verbose, as for any error.
 TEST(Options, CallerLimitsAndTheLastValueWins)
 {
     const std::pair<Args, std::string> rejected[] = {
@@ -106,9 +105,7 @@ TEST(InstallDir, SourcesInPriorityOrder)
     start(INSTALL);
     g_opts.setenv = USER;
     // QZSHCOMP, then QZLIB, then instdir=; set but empty still counts as chosen.
-    const struct {
-        const char *shcomp, *lib, *instdir, *chosen, *message;
-    } rows[] = {
+    const struct { const char *shcomp, *lib, *instdir, *chosen, *message; } rows[] = {
         {nullptr, nullptr, "", "/opt/QZ/SharedComponents/TARVO|/opt/QZ/SharedComponents/lib", "Using default installation directory\n"},
         {nullptr, nullptr, "/data/", "/data/TARVO|/data/lib", "Using user specified install directory\n"},
         {nullptr, nullptr, "data", "fail", "Can not use install directory specified by user\n"},

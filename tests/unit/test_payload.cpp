@@ -106,8 +106,7 @@ TEST(Payload, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
     const int64_t offA = 1000, offB = offA + int64_t(a.size());
     const std::string streams = image + a + bzip2(second);
     const std::string catA = P + "a=" + std::to_string(offA) + ";", catB = P + "b=" + std::to_string(offB) + ";";
-    FileCollection fc;
-    fc.strFilename = kit;
+    FileCollection fc{{}, kit, 0};
     writeFile(kit, streams + withTrailer(catA + catB));
     writeFile(tmp, std::string(50000, 'x'));  // cut to zero first
     EXPECT_TRUE(decompressEmbeddedZipToFile(fc, FileResource{"a", tmp, offA}));
