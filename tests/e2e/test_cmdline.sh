@@ -12,18 +12,12 @@ ln -s /proc/self/fd /tmp/.t_dev/fd && mount --move /tmp/.t_dev /dev
 coproc LISTENER { /usr/bin/python3 -uc '
 import os, select, socket, sys
 s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind("/dev/log"); os.chmod("/dev/log", 0o666)
-s.setblocking(False); got = []
-def drain():
-    try:
-        while True: got.append(s.recv(65536).decode("utf-8", "replace").replace("\n", " "))
-    except BlockingIOError: pass
+got = []
 print("ready")
-while True:
-    ready = select.select([s, sys.stdin], [], [])[0]
-    drain()
-    if sys.stdin in ready:
-        if not sys.stdin.readline(): break
-        print("".join(line + "\n" for line in got) + "end"); got = []
+while True:  # the queue first, so that an answer holds everything sent before the question
+    if s in select.select([s, sys.stdin], [], [])[0]: got.append(s.recv(65536).decode("utf-8", "replace").replace("\n", " "))
+    elif not sys.stdin.readline(): break
+    else: print("".join(line + "\n" for line in got) + "end"); got = []
 '; }
 exec 7>&"${LISTENER[1]}" 8<&"${LISTENER[0]}"  # for subshells too
 read -r _ <&8
