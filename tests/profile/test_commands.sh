@@ -63,16 +63,13 @@ if ( "$QZ_SECTION" == "minimum" && ( QZSHCOMP != "" ) ) exit 0
 
     # QZLIB and QZBIN must lie below QZSHCOMP; nothing is written otherwise. Login shells see the three.
     before=$(shared)
-    expect_status 110 "$SH: QZLIB elsewhere" qzp -s QZLIB /opt/y/lib
-    expect_status 111 "$SH: QZBIN elsewhere" qzp -s QZBIN /opt/y/bin
-    expect_eq "$SH: refusal writes nothing" "$(shared)" "$before"
+    expect_eq "$SH: QZLIB, QZBIN elsewhere: refused, nothing written" "$(qzp -s QZLIB /opt/y/lib; echo $?; qzp -s QZBIN /opt/y/bin; echo $?; shared)" "110${NL}111$NL$before"
     qzp -s QZLIB "/opt/my x/lib" && QZBIN="/opt/my x/bin" qzp -s QZBIN
     seen='echo "=$QZSHCOMP|$QZLIB|$QZBIN"' want="/opt/my x|/opt/my x/lib|/opt/my x/bin"
     expect_eq "$SH: login shells see them" "$({ bash -lc "$seen"; dash -lc "$seen"; echo "$seen" | tcsh -l; } 2>&1 | sed -n 's/^=//p')" "$want$NL$want$NL$want"
     expect_eq "$SH: path-like variables are never written" "$(qzp -s PATH /bin; echo $?; cat /etc/*.QZ | grep -c PATH)" "0${NL}0"
     # Deleting all leaves the login files as they were.
-    expect_status 0 "$SH: delete all" qzp -d QZSHCOMP QZLIB QZBIN OTHER
-    expect_eq "$SH: nothing left" "$(ls /etc/*.QZ 2>/dev/null; cmp /etc/profile "$PRISTINE/profile"; cmp /etc/csh.login "$PRISTINE/csh.login"; cat "$HOME/.profile")" PS1=x
+    expect_eq "$SH: deleting all leaves nothing" "$(qzp -d QZSHCOMP QZLIB QZBIN OTHER; echo $?; ls /etc/*.QZ 2>/dev/null; cmp /etc/profile "$PRISTINE/profile"; cmp /etc/csh.login "$PRISTINE/csh.login"; cat "$HOME/.profile")" "0${NL}PS1=x"
 
     # Unknown and empty variables; a bare V= ends the list and yields no value.
     printf 'EMPTYV=""; export EMPTYV\nNOV=/a; export NOV\nNOV=; export NOV\nNOV=/b; export NOV\n' >>/etc/profile
@@ -85,9 +82,8 @@ if ( "$QZ_SECTION" == "minimum" && ( QZSHCOMP != "" ) ) exit 0
         'QZSHCOMP=/old; export QZSHCOMP' '# QZSHCOMP=/commented stays' 'export QZSHCOMP OTHER # QZSHCOMP too' \
         'QZLIB=$QZSHCOMP/lib; export QZLIB' 'TILDEV=~root/t:${QZLIB}' 'RUNV=`touch /tmp/ran`' 'RUN2=$(touch /tmp/ran)' \
         'HOMEV="${HOME}"; touch /tmp/ran' >>/etc/profile
-    expect_status 0 "$SH: set over foreign lines" qzp -s QZSHCOMP /opt/x
-    expect_eq "$SH: foreign lines" "$(tail -n +"$(($(wc -l <"$PRISTINE/profile") + 1))" /etc/profile)" \
-        "FOO=1; export FOO$NL# QZSHCOMP=/commented stays${NL}export OTHER # QZSHCOMP too${NL}QZLIB=\$QZSHCOMP/lib; export QZLIB
+    expect_eq "$SH: set over foreign lines" "$(qzp -s QZSHCOMP /opt/x; echo $?; tail -n +"$(($(wc -l <"$PRISTINE/profile") + 1))" /etc/profile)" \
+        "0${NL}FOO=1; export FOO$NL# QZSHCOMP=/commented stays${NL}export OTHER # QZSHCOMP too${NL}QZLIB=\$QZSHCOMP/lib; export QZLIB
 TILDEV=~root/t:\${QZLIB}${NL}RUNV=\`touch /tmp/ran\`${NL}RUN2=\$(touch /tmp/ran)
 HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_eq "$SH: expanded, or taken as written" "$(qzp -q TILDEV)|$(qzp -q RUNV)|$(qzp -q RUN2)|$(qzp -q HOMEV)" \
@@ -117,14 +113,11 @@ HOMEV=\"\${HOME}\"; touch /tmp/ran$NL$SH_SOURCE"
     expect_eq "$SH: two blocks per file, minimum" "$(grep -c '^V=' /etc/profile.QZ)$(grep -c '^setenv V ' /etc/csh_login.QZ) $(QZ_SECTION=minimum dash -c '. /etc/profile.QZ; echo "$QZSHCOMP|${V-}"')" "22 /opt/x|"
     # A private variable with attached scripts, sourced from below its value.
     mkdir -p /opt/w/env && echo 'V=yes' >/opt/w/env/w.sh && echo 'setenv V yes' >/opt/w/env/w.csh
-    expect_status 0 "$SH: private" qzp -s W /opt/w env/w.sh env/w.csh -private
-    expect_eq "$SH: private value and scripts" "$(QZ_SECTION=W dash -c '. /etc/profile.QZ; echo "$W"') $(section_sees W)" "/opt/w yes|yes"
+    expect_eq "$SH: private value and scripts" "$(qzp -s W /opt/w env/w.sh env/w.csh -private; echo $?) $(QZ_SECTION=W dash -c '. /etc/profile.QZ; echo "$W"') $(section_sees W)" "0 /opt/w yes|yes"
 
     # Deleting from one section, then a section whole.
-    expect_status 0 "$SH: delete V from S2 and W, W not in S9" eval 'qzp -d V -section S2 W && qzp -d W -section S9'
-    expect_eq "$SH: S2 gone, S1 and W still" "$(section_sees S2) $(section_sees S1) $(section_sees W)" "| one|one yes|yes"
-    expect_status 0 "$SH: delete section W, then V" eval 'qzp -d -section W && qzp -d V NOT_THERE'
-    expect_eq "$SH: only QZSHCOMP left" "$(grep -c -v -e QZ_SECTION -e QZ_ETC_QZPROFILE -e QZSHCOMP -e _flag -e _setu /etc/profile.QZ; grep -c ' [VW] ' /etc/csh_login.QZ)" "0${NL}0"
+    expect_eq "$SH: V deleted from S2 and W, W not in S9: S2 gone, S1 and W still" "$(qzp -d V -section S2 W && qzp -d W -section S9 && section_sees S2) $(section_sees S1) $(section_sees W)" "| one|one yes|yes"
+    expect_eq "$SH: section W deleted, then V: only QZSHCOMP left" "$(qzp -d -section W && qzp -d V NOT_THERE && grep -c -v -e QZ_SECTION -e QZ_ETC_QZPROFILE -e QZSHCOMP -e _flag -e _setu /etc/profile.QZ; grep -c ' [VW] ' /etc/csh_login.QZ)" "0${NL}0"
 
     # -F rebuilds damaged start and end lines (commented ones too), empty lines and an end line that does not start its
     # line, with the mode; a second -F changes nothing.
