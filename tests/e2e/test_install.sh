@@ -21,19 +21,17 @@ check "library replaced" test "$(stat -c %i "$R/lib/libtarvo.so")" != "$inode"
 expect_contains "$OUT" "[TARVO] File $R/tarvo/log/_tarvo_log.cfg is not present in existing installation."
 expect_lacks $LOG "Please remove"  # every old copy went
 
-# A newer version installed: nothing placed, the caller still registered.
+# A newer version installed: nothing placed, the caller still registered, and files a release no longer ships
+# (here tarvo/) stay listed; an upgrade deletes them and the directories they leave empty, and the removals
+# then leave no tree.
 sed -i 's/^CurrentVersion .*/CurrentVersion 5.10.0/' "$R/.installdb"
 rm "$R/lib/libtarvo.so"
-kit_ok install caller=APP3
-expect_absent "$R/lib/libtarvo.so"
-expect_contains $LOG "Existing Version is higher than installing Version"
-expect_db "CurrentVersion 5.10.0" "APP1 5.2.4" "APP2 5.2.4" "APP3 5.2.4"
-
-# A release that no longer ships tarvo/: a newer one installed keeps those files listed; an upgrade deletes
-# them and the directories they leave empty, and the removals then leave no tree.
 kit_without /tarvo/ /tmp/notarvo.bin
 expect_run 0 /tmp/notarvo.bin install caller=APP3
+expect_absent "$R/lib/libtarvo.so"
 expect_present "$R/tarvo/log/_tarvo_log.cfg"
+expect_contains $LOG "Existing Version is higher than installing Version"
+expect_db "CurrentVersion 5.10.0" "APP1 5.2.4" "APP2 5.2.4" "APP3 5.2.4"
 expect_file "$R/files.dat" "$(grep -v /tarvo/ <<<"$PAYLOAD_PATHS"; grep /tarvo/ <<<"$PAYLOAD_PATHS")"$'\n'
 cp -a /opt/QZ /tmp/newer.tree
 sed -i 's/^CurrentVersion .*/CurrentVersion 5.2.3/' "$R/.installdb"

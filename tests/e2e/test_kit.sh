@@ -12,7 +12,6 @@ check "built kit verifies" "$TOOL" verify "$KIT" > "$W/out"
 check "verify names the version" [ "$(head -1 "$W/out")" = "version $VERSION" ]
 check "list shows the version, then the seven paths in order" \
     [ "$("$TOOL" list "$KIT" | tee "$W/list" | cut -f1)" = "version $VERSION"$'\n'"$PATHS" ]
-# A changed byte inside the third stream names that entry.
 read -r offset size < <(sed -n 4p "$W/list" | cut -f2,3)
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[2])] ^= 1; open(sys.argv[3], "wb").write(b)' \
     "$KIT" $((offset + size / 2)) "$W/bad.bin"
@@ -81,14 +80,11 @@ for sig in INT TERM; do
     check "no temporary file after SIG$sig" [ "$(ls "$W/r")" = $'kit\nmanifest\nsrc' ]
 done
 # The reader names what is wrong; a failed write fails a build and leaves nothing.
-while IFS='|' read -r bytes message; do
-    printf "$bytes" > "$W/bad.bin"
-    expect_status 1 "verify $bytes" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
-    expect_contains "$W/err" "$message"
-done <<'ROWS'
-PROGx;3\n|catalog entry 1 is not of the form path=offset
-\n|1 to 5 digits
-ROWS
+for row in 'PROGx;3\n|catalog entry 1 is not of the form path=offset' '\n|1 to 5 digits'; do
+    printf "${row%%|*}" > "$W/bad.bin"
+    expect_status 1 "verify $row" "$TOOL" verify "$W/bad.bin" 2> "$W/err"
+    expect_contains "$W/err" "${row#*|}"
+done
 # The kit's first write fails (a sanitized build writes on its own before it: count to that write).
 kit_write() { env "$UNDER_STRACE" strace -f -qq "$@" "$TOOL" build --program "$W/r/src" --manifest "$MANIFEST" --out "$W/k2"; }
 kit_write -o "$W/st" -e trace=write && rm "$W/k2"

@@ -39,7 +39,6 @@ inline mode_t modeOf(const std::string& path)
     return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// A fresh, empty directory below the sandbox's private /tmp.
 inline std::string freshDir(const std::string& name)
 {
     std::string dir = "/tmp/t_" + name;
@@ -47,7 +46,6 @@ inline std::string freshDir(const std::string& name)
     return dir;
 }
 
-// Resets options and the log between tests.
 inline void resetOptions()
 {
     g_opts = opts();
