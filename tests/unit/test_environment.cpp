@@ -69,8 +69,7 @@ TEST(Environment, UserModeMovesOldCopiesToTheEndAndForcedRemovalTakesOnlyRecorde
     start(keys("usr", "110"));
     const std::string content = "A\n" + LIB_LINE + "\nQZLIB=\"/x\"; export QZLIB\n" + BIN_LINE + "\n" + LIB_LINE + "\n";
     writeFile(profile, content);
-    EXPECT_EQ(del(REMOVE, USER), 1);
-    EXPECT_EQ(readFile(profile), content);
+    EXPECT_TRUE(del(REMOVE, USER) == 1 && readFile(profile) == content) << readFile(profile);
     EXPECT_EQ(del(FORCEREMOVE, USER), 1);
     EXPECT_EQ(readFile(profile), "A\nQZLIB=\"/x\"; export QZLIB\n" + BIN_LINE + "\n" + LIB_LINE + "\n");
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Unable to remove line \"" + SHCOMP_LINE + "\" from file " + profile +
@@ -78,8 +77,7 @@ TEST(Environment, UserModeMovesOldCopiesToTheEndAndForcedRemovalTakesOnlyRecorde
 
     std::remove(profile.c_str());
     start();
-    EXPECT_TRUE(insert_lines_in_file(profile, {"one", "two"}));  // a missing profile is made
-    EXPECT_EQ(readFile(profile), "one\ntwo\n");
+    EXPECT_TRUE(insert_lines_in_file(profile, {"one", "two"}) && readFile(profile) == "one\ntwo\n");  // a missing profile is made
 
     const std::string home = getenv("HOME");
     unsetenv("HOME");
@@ -101,8 +99,7 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
     EXPECT_EQ(values(), all);
     EXPECT_EQ(set(ALL), "0|" + keys("all", "000"));  // everything already in place: nothing is claimed
     start(keys("all", "001"));
-    EXPECT_EQ(del(REMOVE, ALL), 1);
-    EXPECT_EQ(values(), all);
+    EXPECT_TRUE(del(REMOVE, ALL) == 1 && values() == all) << values();
     EXPECT_EQ(del(FORCEREMOVE, ALL), 1);
     EXPECT_EQ(values(), "/opt/QZ/SharedComponents|/opt/QZ/SharedComponents/lib|<null>|");
 
@@ -114,8 +111,7 @@ TEST(Environment, AllUsersModeClaimsAndDeletesOnlyWhatItSet)
     EXPECT_TRUE(logged("Enviornment variable QZBIN is not refering to $(QZSHCOMP)/bin directory\n"));
     start(keys("all", "001"));
     writeFile(give_temp_qzprofile_name(), "exit 1\n");  // a utility that fails
-    EXPECT_EQ(del(FORCEREMOVE, ALL), 0);
-    EXPECT_TRUE(logged("Unable to remove QZBIN environment variable using qzprofile\n"));
+    EXPECT_TRUE(del(FORCEREMOVE, ALL) == 0 && logged("Unable to remove QZBIN environment variable using qzprofile\n"));
     delete_temp_qzprofile();
 }
 
@@ -135,8 +131,7 @@ TEST(Qzprofile, ValuesRoundTripThroughAPrivateCopyUnexpanded)
     ASSERT_EQ(update_env_var_with_temp_qzprofile(("TARVO_T \"" + odd + "\"").c_str()), 0);
     EXPECT_EQ(query("QZSHCOMP") + "|" + query("TARVO_T"), "/opt/Q Z|" + odd);
     EXPECT_EQ(update_env_var_with_temp_qzprofile("QZBIN \"/elsewhere/bin\""), 111 * 256);  // a refusal, as a wait status
-    EXPECT_EQ(delete_env_var_with_temp_qzprofile("TARVO_T"), 0);
-    EXPECT_EQ(query("TARVO_T"), "<null>");
+    EXPECT_TRUE(delete_env_var_with_temp_qzprofile("TARVO_T") == 0 && query("TARVO_T") == "<null>");
     EXPECT_TRUE(delete_temp_qzprofile() == 1 && !exists(name));
 
     for (const auto& [value, digit] : {std::pair<const char*, char>{"yes", '0'}, {nullptr, '1'}, {"2", '1'}}) {

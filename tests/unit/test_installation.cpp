@@ -96,8 +96,7 @@ TEST(Installation, RegistryInstalledFilesLogAndObsoleteFiles)
     resetOptions();
     const std::string obsolete = recordDir(dir) + "/lib/libccme_base.so";
     std::system(("mkdir -p '" + obsolete + "'").c_str());
-    EXPECT_TRUE(removeOldRSAFiles(dir));
-    EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to remove obsolete file " + obsolete + ", must be done manually.\n");
+    EXPECT_TRUE(removeOldRSAFiles(dir) && readFile(LOG_FILE_PATH) == "Failed to remove obsolete file " + obsolete + ", must be done manually.\n");
 }
 
 TEST(Installation, AnUpgradeDeletesOnlyRegularFilesTheKitLacksAndKeepsListedWhatStays)
@@ -197,8 +196,7 @@ TEST(Records, RegistryLinesAndFilesDatSections)
     writeFile(rdb, "CurrentVersion 5.2.4\nAPP1 1\nX 0\nAPP1 2");
     EXPECT_TRUE(updateFileLine(rdb, "APP3", "5.2.4", true) && updateFileLine(rdb, "NewKey", "v", false) && updateFileLine(rdb, "app1", "3", true));
     EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\napp1 3\nX 0\nAPP1 2\nAPP3 5.2.4\n");
-    EXPECT_TRUE(removeFileLine(rdb, "APP1"));
-    EXPECT_EQ(readFile(rdb), "NewKey v\nCurrentVersion 5.2.4\nX 0\nAPP1 2\nAPP3 5.2.4\n");
+    EXPECT_TRUE(removeFileLine(rdb, "APP1") && readFile(rdb) == "NewKey v\nCurrentVersion 5.2.4\nX 0\nAPP1 2\nAPP3 5.2.4\n") << readFile(rdb);
 
     // A caller ID with inner blanks keeps one line, however often it installs.
     writeFile(rdb, "CurrentVersion 5.2.4\nmy app 5.2.3\n");
@@ -207,8 +205,7 @@ TEST(Records, RegistryLinesAndFilesDatSections)
 
     std::remove(rdb.c_str());
     umask(077);
-    EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "5.2.4", true));
-    EXPECT_EQ(modeOf(rdb), 0644u);
+    EXPECT_TRUE(updateFileLine(rdb, "CurrentVersion", "5.2.4", true) && modeOf(rdb) == 0644u);
 
     const std::string missing = rdir + "/no/such/.installdb";
     resetOptions();
@@ -222,8 +219,7 @@ TEST(Records, RegistryLinesAndFilesDatSections)
     EXPECT_EQ(updateSectionInFilesDat(dat, "A", &fresh), 0);
     EXPECT_EQ(updateSectionInFilesDat(dat, "C", &c), 0);
     EXPECT_EQ(readFile(dat), "f1\nf2\n" + HDR + "B\nb1\n" + HDR + "A\nnew1\nnew2\n" + HDR + "C\nc1\n");
-    EXPECT_EQ(updateSectionInFilesDat(none, "C", &c), 0);
-    EXPECT_EQ(readFile(none), HDR + "C\nc1\n");
+    EXPECT_TRUE(updateSectionInFilesDat(none, "C", &c) == 0 && readFile(none) == HDR + "C\nc1\n");
     EXPECT_EQ(updateSectionInFilesDat(rdir + "/no/such/files.dat", "C", &c), 1);
 }
 

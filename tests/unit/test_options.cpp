@@ -138,8 +138,7 @@ TEST(InstallDir, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
     start(REMOVE);
     EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO/"));
     EXPECT_TRUE(logged("Proper permissions are set for installation directory \n") && !exists("/opt/.QZ_TARVO_Installer.probe"));
-    EXPECT_FALSE(Check_InstallDir_Attr("nowhere/TARVO"));
-    EXPECT_TRUE(logged("Installation directory is not proper \n"));
+    EXPECT_TRUE(!Check_InstallDir_Attr("nowhere/TARVO") && logged("Installation directory is not proper \n"));
 
     std::system("mkdir -p /opt/QZ/SharedComponents && touch /opt/QZ/SharedComponents/ORVAN_test");
     EXPECT_FALSE(Check_InstallDir_Attr("/opt/QZ/SharedComponents/TARVO"));
@@ -153,8 +152,7 @@ TEST(InstallDir, ProbeWalksUpToAnExistingDirectoryAndNeverFollowsALink)
     EXPECT_TRUE(readFile("/tmp/victim") == "keep\n" && !exists("/tmp/nothing-here"));
     // A regular file of that name is someone's: the probe may use it but leaves it in place.
     std::system("rm /tmp/.QZ_TARVO_Installer.probe /opt/.QZ_TARVO_Installer.probe && echo theirs >/opt/.QZ_TARVO_Installer.probe");
-    EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/TARVO"));
-    EXPECT_EQ(readFile("/opt/.QZ_TARVO_Installer.probe"), "theirs\n");
+    EXPECT_TRUE(Check_InstallDir_Attr("/opt/QZ/TARVO") && readFile("/opt/.QZ_TARVO_Installer.probe") == "theirs\n");
     std::remove("/opt/.QZ_TARVO_Installer.probe");
 
     pid_t child = fork();

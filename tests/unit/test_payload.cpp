@@ -109,10 +109,8 @@ TEST(Payload, StreamsDecompressToExactlyTheirFilesOrFailWithTheDestinationsName)
     FileCollection fc{{}, kit, 0};
     writeFile(kit, streams + withTrailer(catA + catB));
     writeFile(tmp, std::string(50000, 'x'));  // cut to zero first
-    EXPECT_TRUE(decompressEmbeddedZipToFile(fc, FileResource{"a", tmp, offA}));
-    EXPECT_EQ(readFile(tmp), first);
-    EXPECT_TRUE(decompressEmbeddedZipToFile(fc, FileResource{"b", tmp, offB}));  // followed by the catalog
-    EXPECT_EQ(readFile(tmp), second);
+    EXPECT_TRUE(decompressEmbeddedZipToFile(fc, FileResource{"a", tmp, offA}) && readFile(tmp) == first);
+    EXPECT_TRUE(decompressEmbeddedZipToFile(fc, FileResource{"b", tmp, offB}) && readFile(tmp) == second);  // followed by the catalog
 
     auto fails = [&](int64_t offset, const std::string& out, const std::string& message) {
         resetOptions();
@@ -183,8 +181,7 @@ TEST(Placement, MakesDirectoriesAndPlacesNewFilesThenReplacesThem)
     EXPECT_EQ(modeOf(placeDir + "/a") + modeOf(placeDir + "/a/b"), 2 * 0755u);
 
     // The legacy library goes in under its versioned name.
-    EXPECT_TRUE(install({{"liborvan2.so", "legacy\n"}, {"cfg", ""}}));
-    EXPECT_EQ(tree(), "a/;cfg=;liborvan2.2.4.so=legacy\n;");
+    EXPECT_TRUE(install({{"liborvan2.so", "legacy\n"}, {"cfg", ""}}) && tree() == "a/;cfg=;liborvan2.2.4.so=legacy\n;") << tree();
 
     // Replacing: cfg goes through its backup name; the hook takes liborvan's temporary file away.
     chmod((placeDir + "/cfg").c_str(), 0600);
@@ -193,8 +190,8 @@ TEST(Placement, MakesDirectoriesAndPlacesNewFilesThenReplacesThem)
             if (readFile(e.path()) == "lost")
                 unlink(e.path().c_str());
     };
-    EXPECT_TRUE(install({{"b", "new b"}, {"cfg", "new cfg"}, {"liborvan2.so", "lost"}}));
-    EXPECT_EQ(tree(), "a/;b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;");
+    EXPECT_TRUE(install({{"b", "new b"}, {"cfg", "new cfg"}, {"liborvan2.so", "lost"}}) &&
+                tree() == "a/;b=new b;cfg=new cfg;liborvan2.2.4.so=legacy\n;") << tree();
     EXPECT_TRUE(logged("File " + placeDir + "/liborvan2.2.4.so can not be installed by this setup file, hence it has been left as it is \n"));
     for (const char* name : {"b", "cfg", "liborvan2.2.4.so"})
         EXPECT_EQ(modeOf(placeDir + "/" + name), 0755u) << name;
@@ -206,8 +203,7 @@ TEST(Placement, ALevelWhoseSubdirectoryCannotBeMadeStopsBeforeItsOwnFiles)
     writeFile(placeDir + "/b", "a regular file where a directory belongs");
     FileCollection fc = make({{"top", "t"}, {"b/f", "f"}});
     resetOptions();  // errors only
-    EXPECT_FALSE(installStructure(placeDir, fc, fc.files));
-    EXPECT_EQ(tree(), "b=a regular file where a directory belongs;");
+    EXPECT_TRUE(!installStructure(placeDir, fc, fc.files) && tree() == "b=a regular file where a directory belongs;") << tree();
     EXPECT_EQ(readFile(LOG_FILE_PATH), "Failed to create installation directory\nA component of the installation path was not a directory\n");
 }
 
