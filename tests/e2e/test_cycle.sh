@@ -1,12 +1,11 @@
 #!/bin/bash
-# A kit started through PATH, the installed uninstaller: a cycle that leaves the machine as it was.
+# The kit and the installed uninstaller: a cycle that leaves the machine as it was.
 . "$(dirname "$0")/lib.sh"
 machine_state() { tree_state /opt; tree_state /etc; tree_state "$HOME"; }
 before=$(machine_state)
 
-# Started through PATH, the kit still finds its payload (a runner needs a path); env=all reaches login shells.
-k=$KIT; [ -n "$RUN" ] || { mkdir -p /tmp/bin && cp "$KIT" /tmp/bin/kit_on_path && k=kit_on_path; }
-PATH=/tmp/bin:$PATH expect_run 0 "$k" install caller=APP1 env=all
+# env=all reaches login shells.
+kit_ok install caller=APP1 env=all
 kit_ok install caller=APP2 env=all
 for sh in bash dash tcsh; do check "$sh -l sees the variables" test "$(login_vars "$sh")" = "$VALUES"; done
 mkdir -p /tmp/elsewhere && cd /tmp/elsewhere

@@ -21,17 +21,15 @@ for SH in $SHELLS; do
     # A bind-mounted login file cannot be renamed over: it is written in place.
     prepare
     cp /etc/csh.login /opt/bound && mount --bind /opt/bound /etc/csh.login
-    expect_out "$SH: set beside a bind-mounted login file" "0:" qzp -s QZLIB /opt/x/lib
-    expect_eq "$SH: written in place, shared files whole with mode 644" "$(tail -qn 1 /opt/bound /etc/csh_login.QZ; stat -c %a /etc/*.QZ)" \
-        "$CSH_SOURCE${NL}setenv QZLIB /opt/x/lib${NL}644${NL}644"
+    expect_eq "$SH: set beside a bind-mounted login file: written in place, shared files whole with mode 644" "$(qzp -s QZLIB /opt/x/lib; echo $?; tail -qn 1 /opt/bound /etc/csh_login.QZ; stat -c %a /etc/*.QZ)" \
+        "0$NL$CSH_SOURCE${NL}setenv QZLIB /opt/x/lib${NL}644${NL}644"
     umount /etc/csh.login
 
     # A read-only one cannot take the source line: it is skipped, and the set still publishes, silently.
     prepare
     mount --bind /etc/csh.login /etc/csh.login && mount -o remount,bind,ro /etc/csh.login
-    expect_out "$SH: set beside a read-only login file" "0:" eval 'qzp -s QZLIB /opt/x/lib 2>&1'
-    expect_eq "$SH: that file skipped, the rest published" "$(tail -n 1 /etc/csh.login | grep -c QZ; qzp -q QZLIB; tail -qn 1 /etc/csh_login.QZ /etc/profile)" \
-        "0$NL/opt/x/lib${NL}setenv QZLIB /opt/x/lib$NL$SH_SOURCE"
+    expect_eq "$SH: set beside a read-only login file: that file skipped, the rest published" "$(qzp -s QZLIB /opt/x/lib 2>&1; echo $?; tail -n 1 /etc/csh.login | grep -c QZ; qzp -q QZLIB; tail -qn 1 /etc/csh_login.QZ /etc/profile)" \
+        "0${NL}0$NL/opt/x/lib${NL}setenv QZLIB /opt/x/lib$NL$SH_SOURCE"
     umount /etc/csh.login
     # A signal at the start changes nothing.
     prepare
@@ -40,8 +38,7 @@ for SH in $SHELLS; do
 
     # A signal while the scratch directory goes after a success.
     clean_machine && stub rm '-rf*' 'kill -TERM $PPID'
-    expect_out "$SH: set, signalled at its end" "0:" stubbed -s QZSHCOMP /opt/x
-    expect_eq "$SH: the set stands" "$(qzp -q QZSHCOMP; ls /etc | grep -c -e QZ -e vornbackup)" "/opt/x${NL}4"
+    expect_eq "$SH: set, signalled at its end: the set stands" "$(stubbed -s QZSHCOMP /opt/x; echo $?; qzp -q QZSHCOMP; ls /etc | grep -c -e QZ -e vornbackup)" "0${NL}/opt/x${NL}4"
     # A run killed while it renames leaves its scratch directory; the next run clears it, but never one of a live
     # run, of another user, or with another mode.
     prepare && stub mv '*' "$KILL_RUN"
