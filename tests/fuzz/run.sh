@@ -30,12 +30,9 @@ wait
 failed=0
 for name in $names; do
     rc=$(cat "$out/$name.rc")
-    if [ "$rc" = 0 ]; then
-        echo "fuzz_$name: $(grep -o 'Done [0-9]* runs' "$out/$name.log" | tail -1), no finding"
-    else
-        echo "fuzz_$name: FAILED (status $rc)"
-        tail -40 "$out/$name.log"
-        failed=1
-    fi
+    [ "$rc" != 0 ] || { echo "fuzz_$name: $(grep -o 'Done [0-9]* runs' "$out/$name.log" | tail -1), no finding"; continue; }
+    echo "fuzz_$name: FAILED (status $rc)"
+    tail -40 "$out/$name.log"
+    failed=1
 done
 exit "$failed"
