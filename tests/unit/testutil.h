@@ -27,17 +27,9 @@ inline void writeFile(const std::string& path, const std::string& content)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-inline bool exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
+inline bool exists(const std::string& path) { struct stat st; return lstat(path.c_str(), &st) == 0; }
 
-inline mode_t modeOf(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
+inline mode_t modeOf(const std::string& path) { struct stat st; return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0; }
 
 inline std::string freshDir(const std::string& name)
 {
@@ -46,11 +38,7 @@ inline std::string freshDir(const std::string& name)
     return dir;
 }
 
-inline void resetOptions()
-{
-    g_opts = opts();
-    std::remove(LOG_FILE_PATH);
-}
+inline void resetOptions() { g_opts = opts(); std::remove(LOG_FILE_PATH); }  // between tests
 
 inline int exitCodeOf(pid_t pid)
 {
