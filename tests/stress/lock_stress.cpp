@@ -75,8 +75,7 @@ int main(int argc, char* argv[])
         *(strcmp(argv[i], "--runs") ? &rounds : &g_runs) = atoi(argv[i + 1]);
     if (rounds < 1 || g_runs < 2 || g_runs > 64)
         return fprintf(stderr, "usage: lock_stress [--rounds N] [--runs 2..64]\n"), 2;
-    void* shared = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    g_shared = static_cast<Shared*>(shared);
+    g_shared = static_cast<Shared*>(mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     signal(SIGUSR1, SIG_IGN);
     bool ok = true;
     for (const char* scenario : {"stale", "planted", "live"}) {

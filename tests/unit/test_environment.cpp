@@ -26,11 +26,7 @@ std::string keys(const std::string& mode, const char* set)  // set: the flags of
     return s;
 }
 
-std::string query(const char* name)
-{
-    std::unique_ptr<std::string> v = get_env_var_from_temp_qzprofile(name);
-    return v ? *v : "<null>";
-}
+std::string query(const char* name) { auto v = get_env_var_from_temp_qzprofile(name); return v ? *v : "<null>"; }
 
 std::string values() { return query("QZSHCOMP") + "|" + query("QZLIB") + "|" + query("QZBIN") + "|"; }
 
@@ -143,11 +139,7 @@ TEST(Qzprofile, ValuesRoundTripThroughAPrivateCopyUnexpanded)
 
 const std::string kDefault = DEFAULT_INSTALL_DIR, kRec = recordDir(kDefault), kSub = std::string(RECORD_SUBDIR) + "/";
 
-void touch(const std::string& path)
-{
-    std::filesystem::create_directories(path.substr(0, path.rfind('/')));
-    writeFile(path, "x");
-}
+void touch(const std::string& path) { std::filesystem::create_directories(path.substr(0, path.rfind('/'))); writeFile(path, "x"); }
 
 FileCollection installThree(const std::string& installDir)
 {

@@ -157,11 +157,7 @@ FileCollection make(const Payload& payload)
     return fc;
 }
 
-bool install(const Payload& payload)
-{
-    FileCollection fc = make(payload);
-    return installFiles(placeDir, fc, fc.files);
-}
+bool install(const Payload& payload) { FileCollection fc = make(payload); return installFiles(placeDir, fc, fc.files); }
 
 std::string tree()
 {
