@@ -4,7 +4,6 @@
 machine_state() { tree_state /opt; tree_state /etc; tree_state "$HOME"; }
 before=$(machine_state)
 
-# env=all reaches login shells.
 kit_ok install caller=APP1 env=all
 kit_ok install caller=APP2 env=all
 for sh in bash dash tcsh; do check "$sh -l sees the variables" test "$(login_vars "$sh")" = "$VALUES"; done

@@ -98,9 +98,7 @@ kit_ok install caller=U2
 expect_file "$R/files.dat" "$PAYLOAD_PATHS"$'\n*#*#*#*#*#-Environment\nenv.usr.QZSHCOMP.set=1\nenv.usr.QZLIB.set=1\nenv.usr.QZBIN.set=1\n'
 
 # ORVANHOME: the old uninstaller is asked to drop the caller, one word per argument.
-mkdir -p "/tmp/old orvan"
-printf '#!/bin/sh\nfor a in "$@"; do printf "<%%s>" "$a"; done > /tmp/orvan.args\n' > "/tmp/old orvan/uninstaller"
-chmod +x "/tmp/old orvan/uninstaller"
+printf '#!/bin/sh\nfor a in "$@"; do printf "<%%s>" "$a"; done > /tmp/orvan.args\n' | install -D /dev/stdin "/tmp/old orvan/uninstaller"
 ORVANHOME="/tmp/old orvan" kit_ok install 'caller=my app(2)' verbose
 expect_file /tmp/orvan.args '<remove><caller=my app(2)>'
 expect_contains "$OUT" "Older version of ORVAN installation found at /tmp/old orvan."

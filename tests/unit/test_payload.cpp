@@ -176,7 +176,6 @@ TEST(Placement, MakesDirectoriesAndPlacesNewFilesThenReplacesThem)
     EXPECT_EQ(createDirectoryPath(placeDir + "/a//b"), 0);
     EXPECT_EQ(modeOf(placeDir + "/a") + modeOf(placeDir + "/a/b"), 2 * 0755u);
 
-    // The legacy library goes in under its versioned name.
     EXPECT_TRUE(install({{"liborvan2.so", "legacy\n"}, {"cfg", ""}}) && tree() == "a/;cfg=;liborvan2.2.4.so=legacy\n;") << tree();
 
     // Replacing: cfg goes through its backup name; the hook takes liborvan's temporary file away.
