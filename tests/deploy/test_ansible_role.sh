@@ -34,7 +34,7 @@ import sys, yaml
 role = sys.argv[1]
 defaults = yaml.safe_load(open(role + "/defaults/main.yml"))
 options = yaml.safe_load(open(role + "/meta/argument_specs.yml"))["argument_specs"]["main"]["options"]
-shown = {name: spec["default"] for name, spec in options.items() if "default" in spec}
+shown = {name: option["default"] for name, option in options.items() if "default" in option}
 sys.exit(0 if shown == defaults and set(options) == set(defaults) | {"tarvo_caller"} else "%s\n%s" % (shown, defaults))
 EOF
 
