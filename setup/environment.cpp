@@ -134,13 +134,6 @@ int setForAll(const std::string& homeVal, const std::string& parent, bool sectio
     return 0;
 }
 
-// The directory that holds a login file: its owner's rights are the ones used on the file.
-std::string directoryOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A link, a FIFO or another special file, or a file of several links, at the login file's name.
 bool wasRefused(int error)
 {

@@ -121,14 +121,6 @@ bool ensureWritable(const std::string& path)
     return true;
 }
 
-std::string directoryOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool isRecordTemporary(const char* name)
 {
     const size_t prefixLength = std::strlen(RECORD_TEMP_PREFIX);
@@ -236,6 +228,14 @@ bool readLines(const std::string& path, std::vector<std::string>& lines, int acc
 bool readLinesSilently(const std::string& path, std::vector<std::string>& lines)
 {
     return readLinesShown(path, lines, O_RDONLY, "");
+}
+
+std::string directoryOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 int openRegularFile(const std::string& path, int flags, struct stat& st, const std::string& shownPath)

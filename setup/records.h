@@ -44,6 +44,8 @@ bool rewriteInPlace(const std::string& path, const std::vector<std::string>& lin
 bool recordFilesAreSafe(const std::string& installDir);
 
 // The primitives behind them, for every file that a user or a tampered tree can reach.
+// The directory part of path: "." for a bare name, "/" for a name directly below the root.
+std::string directoryOf(const std::string& path);
 // The directory holding path, opened without following a link below the install directory for a
 // record file, as named otherwise; name receives the last component. -1 with errno.
 int openParentDir(const std::string& path, std::string& name);
