@@ -230,8 +230,7 @@ bool answerWithoutRun(int argc, char* argv[], int& status)
 {
     const char* only = argc == 2 ? argv[1] : "";
     if (strcmp(only, "--version") == 0) {
-        printf("TARVO %s %s (build %s)\n", TARVO_REMOVE_ONLY ? "uninstaller" : "installer",
-               thisKitVersion(),
+        printf("TARVO %s %s (build %s)\n", TARVO_REMOVE_ONLY ? "uninstaller" : "installer", thisKitVersion(),
                TARVO_BUILD_ID);
     } else if (strcmp(only, "--help") == 0 || strcmp(only, "-h") == 0) {
         printUsage(stdout, "", argv[0], TARVO_REMOVE_ONLY);
